@@ -1,0 +1,151 @@
+// Device records and lists of the adapter inventory.
+//
+// TVXDevice: one opened library instance (adapter port).
+// AdapterEntry: one record of the adapter list.
+// The lists are doubly linked with a header (count, first, last); the
+// device list, the HBA list and the adapter list are globals for the run.
+#pragma once
+
+#include <cstdint>
+
+#include "torvex.h"
+
+struct LunEntry {
+    uint16_t lun;
+    uint8_t deviceId[16];
+    uint32_t sizeMB;          // 0xFEFEFEFE: reserved or not a disk
+    char inquiryText[40];
+    LunEntry *next;
+    LunEntry *prev;
+};
+
+struct LunList {
+    uint32_t count;
+    LunEntry *first;
+    LunEntry *last;
+};
+
+struct TargetEntry {
+    TVX_DISC_TARGET_PROPERTY property;
+    uint8_t inquiry[36];      // header 8, vendor 8, product 16, revision 4
+    uint32_t targetKind;      // 2 configured, 1 unconfigured port-summary entry
+    uint32_t targetState;     // bit 0 ready, bit 11 library marker
+    uint16_t portDbWord1;
+    uint16_t portDbWord2;
+    uint32_t targetFlags;     // bit 31 at creation, bit 30 ask device id page
+    LunList luns;
+    uint32_t deviceType;      // SCSI peripheral type, 999 unknown
+    uint32_t persistBeacon;
+    TargetEntry *next;
+    TargetEntry *prev;
+};
+
+struct TargetList {
+    uint32_t count;
+    TargetEntry *first;
+    TargetEntry *last;
+};
+
+constexpr uint32_t TVX_DEVICE_AEN_ENABLED = 0x80000000u; // deviceFlags bit 31
+constexpr int TVX_MAX_VPORTS = 256;
+
+struct TVXDevice {
+    uint32_t statusFlags;
+    uint32_t handle;
+    uint32_t instance;
+    TVX_CHIP_PROPERTY chipProperty;
+    TVX_DRIVER_PROPERTY driverProperty;
+    TVX_NODE_PROPERTY nodeProperty;
+    TVX_PORT_PROPERTY portProperty;
+    TVX_STATISTICS statistics;
+    uint32_t physicalPort;    // 1-4 on its card, 0 until numbered
+    uint32_t reserved;
+    uint8_t nvram2[TVX_NVRAM_SIZE];
+    uint8_t nvram1[TVX_NVRAM_SIZE];
+    uint32_t deviceFlags;
+    TargetList targets;
+    uint32_t beaconState;
+    uint8_t *vPortTable[TVX_MAX_VPORTS]; // each null or an 8-byte WWPN record
+    uint32_t vPortCountValid;
+    uint32_t vPortCount;
+    uint32_t qosValue;
+    uint32_t qosType;
+    uint8_t marker;           // 'U'
+    TVXDevice *next;
+    TVXDevice *prev;
+};
+
+struct TVXDeviceList {
+    uint32_t count;
+    TVXDevice *first;
+    TVXDevice *last;
+};
+
+struct AdapterEntry {
+    uint32_t instance;
+    uint32_t physicalPort;
+    uint32_t handle;
+    uint8_t reserved;
+    uint8_t pciDevice;
+    uint8_t pciBus;
+    uint8_t pciFunction;
+    uint32_t beaconState;
+    uint32_t enableStatus;    // 1 when the supported-adapter table says TRUE
+    uint16_t generation;      // 1 for cxrType 0-7, else 2
+    uint16_t vPortId;
+    uint16_t ssvid;
+    uint16_t ssdid;
+    uint16_t deviceId;
+    uint16_t chipType;
+    uint8_t nodeWWN[8];
+    uint8_t portWWN[8];
+    uint8_t enodeMAC[6];
+    char model[32];
+    char serialNo[32];
+    char portWWNText[24];
+    char nodeWWNText[24];
+    char description[128];
+    uint8_t portId[3];
+    uint16_t interfaceKind;
+    int16_t reserved16;
+    uint16_t qosType;
+    uint16_t entryFlag;
+    uint16_t qosMode;
+    uint16_t qosValue;
+    uint32_t portSpeed;
+    uint8_t *vPortWWPN[TVX_MAX_VPORTS];
+    char statusText[32];
+    uint32_t updateResult;
+    AdapterEntry *next;
+    AdapterEntry *prev;
+};
+
+struct AdapterList {
+    uint32_t count;
+    AdapterEntry *first;
+    AdapterEntry *last;
+};
+
+// The three lists of the run (defined in the inventory).
+extern TVXDeviceList g_DeviceList;  // one record per opened instance
+extern TVXDeviceList g_HBAList;     // physical ports ordered by card
+extern AdapterList g_AdapterList;   // one entry per port
+
+// Discovery and list building.
+int CoreOSSInitializeDevices();
+void AddTVXDevice(uint32_t handle, uint32_t instance);
+int CloseTVXDevice(TVXDevice *device);
+void BuildHBADevices();
+AdapterEntry *FindAdapterEntryForDevice(const TVXDevice *device);
+void GetSerialNo(TVXDevice *device, char serial[32]);
+int GetAdapterPciPhysicalPortNumber(TVXDevice *device);
+int CountAdapterPorts(const TVXDevice *device);
+int isMultiPortAdapter(const TVXDevice *device);
+TVXDevice *FindAdapterPortMultiPortHBA(const TVXDevice *device);
+int isAdapterSupported(const TVXDevice *device, uint16_t *chipType);
+int UpdateHBADeviceNodeProperty(TVXDevice *device);
+int SetAdapterEntryUpdateResult(const TVXDevice *device, uint32_t result);
+void RemoveAllAdaptersFromAdapterList();
+void InitAdapterList();
+// Releases the device list, the HBA list and the adapter list.
+void CoreReleaseDevices();
