@@ -1,3 +1,6 @@
 // Temporary entry point until the frame lands.
 #include "app/output.h"
-int main() { OutputMessage("%s", "tarnikflasher"); return 0; }
+int main() {
+    OutputMessage("%s", "tarnikflasher");
+    return 0;
+}

@@ -20,7 +20,7 @@ void FormatInto(char *buffer, size_t size, const char *format, va_list args) {
 void TimeStamp(char *stamp, size_t size) {
     stamp[0] = '\0';
     std::time_t now = std::time(nullptr);
-    std::tm local {};
+    std::tm local{};
     if (now == static_cast<std::time_t>(-1)) return;
 #if defined(_WIN32)
     if (localtime_s(&local, &now) != 0) return;

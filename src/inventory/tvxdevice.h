@@ -13,7 +13,7 @@
 struct LunEntry {
     uint16_t lun;
     uint8_t deviceId[16];
-    uint32_t sizeMB;          // 0xFEFEFEFE: reserved or not a disk
+    uint32_t sizeMB; // 0xFEFEFEFE: reserved or not a disk
     char inquiryText[40];
     LunEntry *next;
     LunEntry *prev;
@@ -27,14 +27,14 @@ struct LunList {
 
 struct TargetEntry {
     TVX_DISC_TARGET_PROPERTY property;
-    uint8_t inquiry[36];      // header 8, vendor 8, product 16, revision 4
-    uint32_t targetKind;      // 2 configured, 1 unconfigured port-summary entry
-    uint32_t targetState;     // bit 0 ready, bit 11 library marker
+    uint8_t inquiry[36];  // header 8, vendor 8, product 16, revision 4
+    uint32_t targetKind;  // 2 configured, 1 unconfigured port-summary entry
+    uint32_t targetState; // bit 0 ready, bit 11 library marker
     uint16_t portDbWord1;
     uint16_t portDbWord2;
-    uint32_t targetFlags;     // bit 31 at creation, bit 30 ask device id page
+    uint32_t targetFlags; // bit 31 at creation, bit 30 ask device id page
     LunList luns;
-    uint32_t deviceType;      // SCSI peripheral type, 999 unknown
+    uint32_t deviceType; // SCSI peripheral type, 999 unknown
     uint32_t persistBeacon;
     TargetEntry *next;
     TargetEntry *prev;
@@ -58,7 +58,7 @@ struct TVXDevice {
     TVX_NODE_PROPERTY nodeProperty;
     TVX_PORT_PROPERTY portProperty;
     TVX_STATISTICS statistics;
-    uint32_t physicalPort;    // 1-4 on its card, 0 until numbered
+    uint32_t physicalPort; // 1-4 on its card, 0 until numbered
     uint32_t reserved;
     uint8_t nvram2[TVX_NVRAM_SIZE];
     uint8_t nvram1[TVX_NVRAM_SIZE];
@@ -70,7 +70,7 @@ struct TVXDevice {
     uint32_t vPortCount;
     uint32_t qosValue;
     uint32_t qosType;
-    uint8_t marker;           // 'U'
+    uint8_t marker; // 'U'
     TVXDevice *next;
     TVXDevice *prev;
 };
@@ -90,8 +90,8 @@ struct AdapterEntry {
     uint8_t pciBus;
     uint8_t pciFunction;
     uint32_t beaconState;
-    uint32_t enableStatus;    // 1 when the supported-adapter table says TRUE
-    uint16_t generation;      // 1 for cxrType 0-7, else 2
+    uint32_t enableStatus; // 1 when the supported-adapter table says TRUE
+    uint16_t generation;   // 1 for cxrType 0-7, else 2
     uint16_t vPortId;
     uint16_t ssvid;
     uint16_t ssdid;
@@ -127,9 +127,9 @@ struct AdapterList {
 };
 
 // The three lists of the run (defined in the inventory).
-extern TVXDeviceList g_DeviceList;  // one record per opened instance
-extern TVXDeviceList g_HBAList;     // physical ports ordered by card
-extern AdapterList g_AdapterList;   // one entry per port
+extern TVXDeviceList g_DeviceList; // one record per opened instance
+extern TVXDeviceList g_HBAList;    // physical ports ordered by card
+extern AdapterList g_AdapterList;  // one entry per port
 
 // Discovery and list building.
 int CoreOSSInitializeDevices();

@@ -21,7 +21,7 @@ void OSSSleep(unsigned milliseconds) {
     OutputLevelMessage(LEVEL_DEBUG, "OSSSleep: %u ms", milliseconds);
     const char *off = std::getenv("TARNIK_NO_SLEEP");
     if (off != nullptr && std::strcmp(off, "1") == 0) return;
-    timespec ts {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    timespec ts{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
 }

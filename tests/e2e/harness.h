@@ -17,9 +17,9 @@
 namespace e2e {
 
 struct RunResult {
-    int status = -1;     // exit status, or -1 when the process did not exit
-    std::string out;     // standard output
-    std::string err;     // standard error
+    int status = -1; // exit status, or -1 when the process did not exit
+    std::string out; // standard output
+    std::string err; // standard error
 };
 
 inline std::string ReadFile(const std::filesystem::path &path) {
@@ -37,8 +37,8 @@ inline void WriteFile(const std::filesystem::path &path, const std::string &text
 // Runs program with args in cwd; env entries are added to (or, with an
 // empty value, removed from) the inherited environment. TARNIK_NO_SLEEP=1
 // is always set so that no wait really sleeps.
-inline RunResult Run(const std::string &program, const std::vector<std::string> &args,
-                     const std::filesystem::path &cwd, const std::map<std::string, std::string> &env = {}) {
+inline RunResult Run(const std::string &program, const std::vector<std::string> &args, const std::filesystem::path &cwd,
+                     const std::map<std::string, std::string> &env = {}) {
     RunResult result;
     std::filesystem::path outPath = cwd / ".e2e_stdout";
     std::filesystem::path errPath = cwd / ".e2e_stderr";
@@ -59,7 +59,8 @@ inline RunResult Run(const std::string &program, const std::vector<std::string> 
         }
         std::vector<char *> argv;
         argv.push_back(const_cast<char *>(program.c_str()));
-        for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        for (const auto &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
         execv(program.c_str(), argv.data());
         _exit(127);
@@ -76,7 +77,7 @@ inline RunResult Run(const std::string &program, const std::vector<std::string> 
 // A fresh scratch folder below the system's temporary folder, removed at
 // the end of the test.
 class ScratchDir {
-public:
+  public:
     explicit ScratchDir(const std::string &tag) {
         std::string tmpl = (std::filesystem::temp_directory_path() / ("tf_" + tag + "_XXXXXX")).string();
         std::vector<char> buf(tmpl.begin(), tmpl.end());
@@ -92,7 +93,7 @@ public:
     ScratchDir &operator=(const ScratchDir &) = delete;
     const std::filesystem::path &path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
