@@ -147,5 +147,44 @@ int UpdateHBADeviceNodeProperty(TVXDevice *device);
 int SetAdapterEntryUpdateResult(const TVXDevice *device, uint32_t result);
 void RemoveAllAdaptersFromAdapterList();
 void InitAdapterList();
-// Releases the device list, the HBA list and the adapter list.
+// Releases the device list, the HBA list and the adapter list (both steps
+// below in order).
 void CoreReleaseDevices();
+// Cleanup step 1: every device-list record released with CloseTVXDevice,
+// the device list header emptied.
+void CoreReleaseDeviceList();
+// Cleanup step 2: the HBA list records freed and its header zeroed, then
+// the adapter list emptied with RemoveAllAdaptersFromAdapterList.
+void CoreReleaseHBAList();
+
+// Run-wide flags set while the lists are built.
+extern int g_bFCoEEnginePresent;   // an FCoE-engine record was added
+extern int g_bConvergedAdapterPresent; // an ENode MAC address was read
+
+// List building steps (BuildHBADevices runs them in this order).
+TVXDevice *SortAdapterList(TVXDeviceList *deviceList);
+TVXDevice *BuildVornDeviceList(TVXDevice *first);
+int BuildAdapterEntryList(TVXDevice *first);
+int CreateAdapterEntryFromTVXDevice(TVXDevice *device, AdapterEntry *entry);
+
+// Adapter list operations.
+int AddAdapterToAdapterList(AdapterEntry *entry);    // ordered insert
+int AddNewAdapterToAdapterList(AdapterEntry *entry); // append
+int FindLocationInAdapterEntryList(const AdapterEntry *a, const AdapterEntry *b);
+int IsAdapterEntryInList(const AdapterEntry *entry);
+int CompareTVXDevicesByWWPN(const TVXDevice *a, const TVXDevice *b);
+
+// NVRAM subsystem IDs of a device (library parameters 127 and 128 of NVRAM
+// image 1); 0 when the library cannot give them.
+uint16_t GetNvramSubsysVendorId(const TVXDevice *device);
+uint16_t GetNvramSubsysDeviceId(const TVXDevice *device);
+// ENode MAC address: the 6 bytes at offset 64 of NVRAM image 1; sets
+// g_bConvergedAdapterPresent.
+void GetDeviceMacAddress(const TVXDevice *device, uint8_t mac[6]);
+// Serial numbers of two devices match: same length, case-insensitive,
+// non-empty.
+int SerialNumbersMatch(const char *a, const char *b);
+// Serial number of a device: its adapter entry's, else GetSerialNo.
+void GetDeviceSerial(TVXDevice *device, char serial[32]);
+// HBA list record with the node WWN and port WWN of device, or null.
+TVXDevice *FindHBAListRecord(const TVXDevice *device);
