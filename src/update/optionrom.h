@@ -101,6 +101,11 @@ int validateFirmware(std::span<const uint8_t> file, const char *hwType, int flag
 int isCorrectFirmwareImage(std::span<const uint8_t> file, const char *hwType);
 int ValidateFirmwareChecksum(std::span<const uint8_t> file);
 
+// Common boot image device lists: 1 when the FCode (device text starting
+// with "2322" included) or EFI images of a chain are patched for the chip.
+bool isCommonFCodeDevice(const char *deviceText);
+bool isCommonEfiDevice(const char *deviceText);
+
 // Region update of a classic FC adapter from the file of the queued
 // request: 0, 201 (last write answered 0x20000100), else a status code.
 int OptionROMRegionUpdate(TVXDevice *device, const char *fileName);

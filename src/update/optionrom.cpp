@@ -1,0 +1,740 @@
+// Option-ROM region primitives and the region update of the classic FC
+// adapters.
+
+#include "update/optionrom.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "app/output.h"
+#include "image/bootpatch.h"
+#include "image/helpers.h"
+#include "image/pcirom.h"
+#include "inventory/cxrtype.h"
+#include "oss/oss.h"
+
+OptionROMRequest *g_ptrOptionROMRequest = nullptr;
+
+namespace {
+
+// Upper bound of layout entries accepted from the library; a count beyond
+// it is taken as a broken answer.
+constexpr uint32_t MAX_LAYOUT_ENTRIES = 4096;
+// Source position of the firmware region inside a whole-flash image.
+constexpr size_t ALL_IMAGE_FW_OFFSET = 0x80000;
+
+constexpr uint32_t FILE_ALL_SMALL = 0x10000;
+constexpr uint32_t FILE_ALL_128K = 0x20000;
+constexpr uint32_t FILE_BOOT_MAX = 0x40000;
+constexpr uint32_t FILE_FW_MIN = 0x10000;
+constexpr size_t MBI_FW_MAX = 0x40000;
+constexpr size_t MBI_BOOT_SIZE = 0x40000;
+constexpr size_t MBI_ALL_SIZE = 0x100000;
+
+std::string ErrorText(uint32_t status) {
+    char text[256] = {};
+    TvxGetErrorString(status, text, sizeof(text));
+    text[sizeof(text) - 1] = '\0';
+    return text;
+}
+
+bool EqualNoCase(const char *a, const char *b) {
+    if (a == nullptr || b == nullptr) return false;
+    size_t la = std::strlen(a);
+    if (la != std::strlen(b)) return false;
+    for (size_t i = 0; i < la; ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+bool AllocZeroed(std::vector<uint8_t> &buf, size_t size) {
+    try {
+        buf.assign(size, 0);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
+}
+
+// Holds the program mutex for the lifetime of the object.
+class ProgramLock {
+  public:
+    ProgramLock() : held_(OSSEnterCriticalSection() == 0) {}
+    ~ProgramLock() {
+        if (held_) OSSLeaveCriticalSection();
+    }
+    ProgramLock(const ProgramLock &) = delete;
+    ProgramLock &operator=(const ProgramLock &) = delete;
+
+  private:
+    bool held_;
+};
+
+// Queries the region layout in two calls: the header alone for the count,
+// then the whole block. 0 or the library's status; TVX_ERR_NO_MEMORY when
+// the block cannot be allocated.
+uint32_t QueryLayout(const TVXDevice *device, std::vector<TVX_REGION_ENTRY> &layout) {
+    layout.clear();
+    TVX_OPTION_ROM_LAYOUT header{};
+    header.Size = 8;
+    uint32_t st = TvxGetOptionRomLayout(device->handle, 0, &header);
+    if (st != TVX_STATUS_OK && st != TVX_ERR_BUFFER_TOO_SMALL) return st;
+    uint32_t count = header.Count;
+    if (count == 0) return TVX_STATUS_OK;
+    if (count > MAX_LAYOUT_ENTRIES) return TVX_ERR_GENERAL;
+    std::vector<uint32_t> block;
+    try {
+        block.assign(2 + 2 * static_cast<size_t>(count), 0);
+    } catch (const std::bad_alloc &) {
+        return TVX_ERR_NO_MEMORY;
+    }
+    auto *full = reinterpret_cast<TVX_OPTION_ROM_LAYOUT *>(block.data());
+    full->Size = static_cast<uint32_t>(block.size() * sizeof(uint32_t));
+    full->Count = count;
+    st = TvxGetOptionRomLayout(device->handle, 0, full);
+    if (st != TVX_STATUS_OK) return st;
+    // Never trust a count above the room given.
+    uint32_t n = full->Count < count ? full->Count : count;
+    try {
+        layout.reserve(n);
+    } catch (const std::bad_alloc &) {
+        return TVX_ERR_NO_MEMORY;
+    }
+    for (uint32_t i = 0; i < n; ++i)
+        layout.push_back({block[2 + 2 * i], block[3 + 2 * i]});
+    return TVX_STATUS_OK;
+}
+
+bool IsResetAnswer(uint32_t st) { return st == TVX_RESULT_MPI_RESET || st == TVX_RESULT_CXR_RESET; }
+
+// Region read with the reset retry rule; the last library result.
+uint32_t ReadRegionWithRetry(const char *who, const TVXDevice *device, uint8_t *buf, uint32_t size, uint32_t region) {
+    uint32_t st = TVX_STATUS_OK;
+    for (int calls = 1;; ++calls) {
+        st = TvxGetOptionRomEx(device->handle, 0, buf, size, region);
+        if (!IsResetAnswer(st) || calls >= OPTROM_RESET_MAX_CALLS) break;
+        OutputLevelMessage(LEVEL_DEBUG, "%s: Waiting for CXR reset (0x%x - %s)", who, st, ErrorText(st).c_str());
+        OSSSleep(OPTROM_RESET_WAIT_MS);
+    }
+    return st;
+}
+
+const TVX_REGION_ENTRY *FindRegion(const std::vector<TVX_REGION_ENTRY> &layout, uint32_t region) {
+    for (const auto &e : layout)
+        if (e.Region == region) return &e;
+    return nullptr;
+}
+
+// Region write with the reset retry rule.
+uint32_t WriteRegionWithRetry(const TVXDevice *device, const uint8_t *buffer, uint32_t region, uint32_t size,
+                              uint16_t options) {
+    uint32_t st = TVX_STATUS_OK;
+    for (int calls = 1;; ++calls) {
+        OSSBeginCriticalWrite();
+        st = TvxUpdateOptionRomEx2(device->handle, options, buffer, size, region);
+        OSSEndCriticalWrite();
+        if (st == TVX_STATUS_OK) break;
+        if (st == TVX_RESULT_MPI_RESET) {
+            OutputLevelMessage(LEVEL_DEBUG, "AppUpdateOptionRomEx2: Waiting for mpi reset (0x%x - %s)", st,
+                               ErrorText(st).c_str());
+        } else if (st == TVX_RESULT_CXR_RESET) {
+            OutputLevelMessage(LEVEL_DEBUG, "AppUpdateOptionRomEx2: Waiting for CXR reset (0x%x - %s)", st,
+                               ErrorText(st).c_str());
+        } else if (st == TVX_RESULT_RESET_DISABLED) {
+            OutputLevelMessage(LEVEL_DEBUG, "AppUpdateOptionRomEx2: Reset disabled by API (0x%x - %s)", st,
+                               ErrorText(st).c_str());
+            break;
+        } else {
+            OutputLevelMessage(LEVEL_DEBUG, "AppUpdateOptionRomEx2: TvxUpdateOptionRomEx2 returns (0x%x - %s).", st,
+                               ErrorText(st).c_str());
+            break;
+        }
+        if (calls >= OPTROM_RESET_MAX_CALLS) break;
+        OSSSleep(OPTROM_RESET_WAIT_MS);
+    }
+    return st;
+}
+
+bool ListContains(const char *const *list, size_t n, const char *text) {
+    for (size_t i = 0; i < n; ++i)
+        if (std::strcmp(list[i], text) == 0) return true;
+    return false;
+}
+
+const char *const kCommonFCodeDevices[] = {"2422", "2432", "6322", "5422", "5432", "2532", "8432", "8001", "8021",
+                                           "8031", "8041", "8044", "2071", "2171", "2271", "2371", "2261"};
+const char *const kCommonEfiDevices[] = {"2422", "2432", "6322", "5422", "5432", "2532", "8432", "8001", "8021", "8031",
+                                         "2071", "2171", "2271", "2371", "2871", "2971", "2261", "2A61", "2081"};
+
+} // namespace
+
+bool isCommonFCodeDevice(const char *deviceText) {
+    return std::strncmp(deviceText, "2322", 4) == 0 ||
+           ListContains(kCommonFCodeDevices, std::size(kCommonFCodeDevices), deviceText);
+}
+
+bool isCommonEfiDevice(const char *deviceText) {
+    return ListContains(kCommonEfiDevices, std::size(kCommonEfiDevices), deviceText);
+}
+
+// ---- Region request ---------------------------------------------------
+
+int addUserOptionROMRequest(const char *regionWord, const char *fileName) {
+    if (g_ptrOptionROMRequest == nullptr) {
+        g_ptrOptionROMRequest = new (std::nothrow) OptionROMRequest{};
+        if (g_ptrOptionROMRequest == nullptr) {
+            OutputLevelMessage(LEVEL_ERROR, "Memory allocation error!");
+            return OPTROM_NO_MEMORY;
+        }
+    }
+    const char *name = fileName != nullptr ? fileName : "";
+    std::FILE *f = std::fopen(name, "rb");
+    if (f == nullptr) {
+        OutputLevelMessage(LEVEL_ERROR, "Unable to open file %s!", name);
+        return OPTROM_CANNOT_OPEN;
+    }
+    long len = -1;
+    if (std::fseek(f, 0, SEEK_END) == 0) len = std::ftell(f);
+    std::fclose(f);
+    if (len < 0 || static_cast<unsigned long>(len) > 0xFFFFFFFFul) {
+        OutputLevelMessage(LEVEL_ERROR, "Unable to open file %s!", name);
+        return OPTROM_CANNOT_WIND;
+    }
+    OptionROMRequest *req = g_ptrOptionROMRequest;
+    req->FileSize = static_cast<uint32_t>(len);
+    std::snprintf(req->FileName, sizeof(req->FileName), "%s", name);
+
+    int result = OPTROM_OK;
+    if (regionWord == nullptr) {
+        req->Region = 0;
+    } else if (EqualNoCase(regionWord, "all")) {
+        req->Region = (req->FileSize == FILE_ALL_128K || req->FileSize == FILE_ALL_SMALL) ? 0 : TVX_OPT_ROM_REGION_ALL;
+    } else if (EqualNoCase(regionWord, "fw")) {
+        if (req->FileSize >= FILE_FW_MIN)
+            req->Region = TVX_OPT_ROM_REGION_FW;
+        else
+            result = OPTROM_BAD_SIZE;
+    } else if (EqualNoCase(regionWord, "boot")) {
+        if (req->FileSize <= FILE_BOOT_MAX)
+            req->Region = TVX_OPT_ROM_REGION_PHBIOS_PHFCODE_PHEFI;
+        else
+            result = OPTROM_BAD_SIZE;
+    }
+    OutputLevelMessage(LEVEL_DEBUG, "addUserOptionROMRequest: OptionROM request file=%s region=0x%x fsize=%d.",
+                       req->FileName, req->Region, static_cast<int>(req->FileSize));
+    return result;
+}
+
+void freeUserOptionROMReq() {
+    OutputLevelMessage(LEVEL_DEBUG, "freeUserOptionROMReq: Freeing allocated memory...");
+    delete g_ptrOptionROMRequest;
+    g_ptrOptionROMRequest = nullptr;
+}
+
+std::string BuildCompactModelText(const TVXDevice *device) {
+    std::string text;
+    if (device == nullptr) return text;
+    const char *model = device->nodeProperty.Model;
+    size_t n = strnlen(model, sizeof(device->nodeProperty.Model));
+    size_t i = 0;
+    if (n > 0 && model[0] == ' ') i = 1;
+    for (; i < n; ++i) {
+        unsigned char c = static_cast<unsigned char>(model[i]);
+        if (std::isalnum(c) || std::ispunct(c)) text.push_back(static_cast<char>(c));
+    }
+    if (isSunAdapter(device) != 0 && text.find("-S") == std::string::npos) text += "-S";
+    return text;
+}
+
+// ---- Layout and reads ---------------------------------------------------
+
+int GetOptionRomLayout(TVXDevice *device, std::vector<TVX_REGION_ENTRY> &layout, uint32_t *allSize) {
+    if (allSize != nullptr) *allSize = 0;
+    if (device == nullptr) return OPTROM_NO_ADAPTER;
+    uint32_t st = QueryLayout(device, layout);
+    if (st == TVX_ERR_NO_MEMORY) {
+        OutputLevelMessage(LEVEL_ERROR, "ZMFGUpdateNVRAMFromFileToBrovHBAPort: Unable to allocate memory !");
+        return OPTROM_ALLOC_FAILED;
+    }
+    if (st != TVX_STATUS_OK) {
+        OutputLevelMessage(LEVEL_ERROR, "Unable to get option rom flash layout of HBA instance %d!",
+                           static_cast<int>(device->instance));
+        return OPTROM_READ_FAILED;
+    }
+    for (const auto &e : layout) {
+        OutputLevelMessage(LEVEL_DEBUG, "GetOptionRomLayout: Region No=0x%02x Size=%d.", e.Region,
+                           static_cast<int>(e.Size));
+        if (e.Region == TVX_OPT_ROM_REGION_ALL) {
+            if (allSize != nullptr) *allSize = e.Size;
+            break;
+        }
+    }
+    return OPTROM_OK;
+}
+
+int GetOptionROMRegionSize(TVXDevice *device, uint32_t region, uint32_t *size) {
+    ProgramLock lock;
+    if (device == nullptr) {
+        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionSize: HBA not found!");
+        return OPTROM_NO_ADAPTER;
+    }
+    std::vector<TVX_REGION_ENTRY> layout;
+    uint32_t st = QueryLayout(device, layout);
+    if (st == TVX_ERR_NO_MEMORY) return OPTROM_ALLOC_FAILED;
+    if (st != TVX_STATUS_OK) {
+        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionSize: Unable to get Option ROM region layout 0x%x (%s)!", st,
+                           ErrorText(st).c_str());
+        return OPTROM_LAYOUT_FAILED;
+    }
+    const TVX_REGION_ENTRY *entry = FindRegion(layout, region);
+    if (entry == nullptr) {
+        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionSize: Did not find any valid region0x%x (%s)!", region,
+                           ErrorText(st).c_str());
+        return OPTROM_NO_REGION;
+    }
+    std::vector<uint8_t> probe;
+    if (!AllocZeroed(probe, entry->Size)) return OPTROM_ALLOC_FAILED;
+    st = ReadRegionWithRetry("GetOptionROMRegionSize", device, probe.data(), entry->Size, region);
+    if (st != TVX_STATUS_OK) return OPTROM_READ_FAILED;
+    if (size != nullptr) *size = entry->Size;
+    return OPTROM_OK;
+}
+
+int GetOptionROMRegionData(TVXDevice *device, std::span<uint8_t> buffer, uint32_t region, uint32_t *size) {
+    ProgramLock lock;
+    if (device == nullptr) {
+        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionData: Adapter not found!");
+        return OPTROM_NO_ADAPTER;
+    }
+    if (buffer.data() == nullptr) {
+        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionData: Invalid buffer!");
+        return OPTROM_ALLOC_FAILED;
+    }
+    std::vector<TVX_REGION_ENTRY> layout;
+    uint32_t st = QueryLayout(device, layout);
+    if (st == TVX_ERR_NO_MEMORY) return OPTROM_ALLOC_FAILED;
+    if (st != TVX_STATUS_OK) {
+        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionData: Unable to get Option ROM region layout 0x%x (%s)!", st,
+                           ErrorText(st).c_str());
+        return OPTROM_LAYOUT_FAILED;
+    }
+    if (layout.empty()) {
+        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionData: Did not find any valid region0x%x (%s)!", region,
+                           ErrorText(st).c_str());
+        return OPTROM_NO_REGION;
+    }
+    const TVX_REGION_ENTRY *entry = FindRegion(layout, region);
+    if (entry == nullptr) {
+        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionData: Unable to find matching region!");
+        return OPTROM_READ_FAILED;
+    }
+    if (size != nullptr) *size = entry->Size;
+    // The caller's buffer bounds the read.
+    if (buffer.size() < entry->Size) {
+        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionData: Invalid buffer!");
+        return OPTROM_ALLOC_FAILED;
+    }
+    st = ReadRegionWithRetry("GetOptionROMRegionData", device, buffer.data(), entry->Size, region);
+    if (st != TVX_STATUS_OK) return OPTROM_READ_FAILED;
+    return OPTROM_OK;
+}
+
+int getHBAOptionROMInfos(TVXDevice *device, std::span<uint8_t> buffer, uint32_t region) {
+    if (device == nullptr) return OPTROM_NO_ADAPTER;
+    std::vector<TVX_REGION_ENTRY> layout;
+    uint32_t st = QueryLayout(device, layout);
+    if (st == TVX_ERR_NO_MEMORY) return OPTROM_NO_MEMORY;
+    if (st != TVX_STATUS_OK) return OPTROM_LAYOUT_FAILED;
+    if (layout.empty()) {
+        OutputLevelMessage(LEVEL_DEBUG, "getHBAOptionROMInfos: No OptionROM Regions!");
+        return OPTROM_NO_REGION;
+    }
+    const TVX_REGION_ENTRY *entry = FindRegion(layout, region);
+    if (entry == nullptr) return OPTROM_OK;
+    // A region larger than the buffer cannot be read into it.
+    if (buffer.size() < entry->Size) return OPTROM_NO_REGION;
+    st = ReadRegionWithRetry("getHBAOptionROMInfos", device, buffer.data(), entry->Size, region);
+    if (st != TVX_STATUS_OK) return OPTROM_NO_REGION;
+    return OPTROM_OK;
+}
+
+// ---- Writes -------------------------------------------------------------
+
+uint32_t AppUpdateOptionRomEx2(TVXDevice *device, const uint8_t *buffer, uint32_t region, uint32_t size,
+                               uint16_t options) {
+    if (device == nullptr) return TVX_ERR_INVALID_PARAMETER;
+    return WriteRegionWithRetry(device, buffer, region, size, options);
+}
+
+uint32_t AppUpdateOptionRomEx3(TVXDevice *device, const uint8_t *buffer, uint32_t region, uint32_t size,
+                               uint16_t *options) {
+    if (device == nullptr || options == nullptr) return TVX_ERR_INVALID_PARAMETER;
+    uint32_t st = WriteRegionWithRetry(device, buffer, region, size, *options);
+    if (st == TVX_RESULT_RESET_DISABLED) *options = 1;
+    return st;
+}
+
+uint32_t FCUpdateOptionRom(TVXDevice *device, const uint8_t *buffer, uint32_t region, uint32_t size, uint16_t options) {
+    if (g_ptrOptionROMRequest == nullptr) return OPTROM_NO_ADAPTER;
+    uint32_t req = g_ptrOptionROMRequest->Region;
+    bool selected = req == TVX_OPT_ROM_REGION_ALL
+                        ? (region == TVX_OPT_ROM_REGION_PHBIOS_PHFCODE_PHEFI || region == TVX_OPT_ROM_REGION_FW)
+                        : region == req;
+    if (!selected) return OPTROM_NO_ADAPTER;
+    OutputLevelMessage(LEVEL_DEBUG, "FCUpdateOptionRom: Updating Region=%x Size=0x%x to HBA instance %d (%s)...",
+                       region, size, device != nullptr ? static_cast<int>(device->instance) : -1,
+                       BuildCompactModelText(device).c_str());
+    return AppUpdateOptionRomEx2(device, buffer, region, size, options);
+}
+
+uint32_t EthernetUpdateOptionRom(TVXDevice *device, const uint8_t *buffer, uint32_t region, uint32_t size,
+                                 uint16_t options) {
+    if (g_ptrOptionROMRequest == nullptr || g_ptrOptionROMRequest->Region != TVX_OPT_ROM_REGION_ALL)
+        return OPTROM_NO_ADAPTER;
+    if (region != NIC_BOOT_CODE_FCOE && region != MPI_RISC_FW_FCOE && region != MPI_CONFIG_PARAMS &&
+        region != EDC_PHY_FW_FCOE)
+        return OPTROM_NO_ADAPTER;
+    OutputLevelMessage(LEVEL_DEBUG, "EthernetUpdateOptionRom: Updating Region=%x Size=0x%x to HBA port %d (%s)...",
+                       region, size, device != nullptr ? static_cast<int>(device->instance) : -1,
+                       BuildCompactModelText(device).c_str());
+    return AppUpdateOptionRomEx2(device, buffer, region, size, options);
+}
+
+// ---- Validation -----------------------------------------------------------
+
+int ValidateFirmwareChecksum(std::span<const uint8_t> file) {
+    uint32_t l1 = 0;
+    if (!ReadBE32(file, 3 * 4, l1)) return OPTROM_FW_TOO_SHORT;
+    uint64_t l2Word = static_cast<uint64_t>(l1) + 3;
+    uint32_t l2 = 0;
+    if (l2Word > file.size() / 4 || !ReadBE32(file, static_cast<size_t>(l2Word * 4), l2)) return OPTROM_FW_TOO_SHORT;
+    if (l1 == 0 || l2 == 0) return OPTROM_FW_CHECKSUM;
+    // Both segments must lie inside the file.
+    if (static_cast<uint64_t>(l1) + l2 > file.size() / 4) return OPTROM_FW_CHECKSUM;
+    uint32_t sum1 = 0;
+    uint32_t sum2 = 0;
+    for (size_t i = 0; i < l1; ++i) {
+        uint32_t w = 0;
+        ReadBE32(file, i * 4, w);
+        sum1 += w;
+    }
+    for (size_t i = l1; i < static_cast<size_t>(l1) + l2; ++i) {
+        uint32_t w = 0;
+        ReadBE32(file, i * 4, w);
+        sum2 += w;
+    }
+    OutputLevelMessage(LEVEL_DEBUG, "ValidateFirmwareChecksum: L1=0x%x L2=0x%x sum1=0x%x sum2=0x%x", l1, l2, sum1,
+                       sum2);
+    return (sum1 == 0 && sum2 == 0) ? OPTROM_VALID : OPTROM_FW_CHECKSUM;
+}
+
+int isCorrectFirmwareImage(std::span<const uint8_t> file, const char *hwType) {
+    if (file.empty() || hwType == nullptr || std::strlen(hwType) < 5) return OPTROM_NOT_A_FIRMWARE;
+    char marker[16] = {};
+    std::snprintf(marker, sizeof(marker), "CXR%c%cxxFirmware", hwType[3], hwType[4]);
+    const size_t mlen = 15;
+    if (file.size() < mlen) return OPTROM_NOT_A_FIRMWARE;
+    for (size_t i = 0; i + mlen <= file.size(); ++i)
+        if (std::memcmp(file.data() + i, marker, mlen) == 0) return OPTROM_VALID;
+    return OPTROM_NOT_A_FIRMWARE;
+}
+
+int validateFirmware(std::span<const uint8_t> file, const char *hwType, int flag) {
+    static const char *const kFirmwareChips[] = {"CXR2422", "CXR2432", "CXR2532", "CXR8001"};
+    if (flag != 1 || hwType == nullptr || !ListContains(kFirmwareChips, std::size(kFirmwareChips), hwType))
+        return OPTROM_NOT_A_FIRMWARE;
+    int r = isCorrectFirmwareImage(file, hwType);
+    if (r != OPTROM_VALID) return r;
+    return ValidateFirmwareChecksum(file);
+}
+
+int validateUpdateMultibootOptionROM(uint16_t ssdid, uint16_t ssvid, std::span<uint8_t> file, const char *model,
+                                     uint16_t deviceId) {
+    char hwType[16] = {};
+    char devText[8] = {};
+    std::snprintf(hwType, sizeof(hwType), "CXR%04X", deviceId);
+    std::snprintf(devText, sizeof(devText), "%04X", deviceId);
+    if (g_ptrOptionROMRequest == nullptr) return OPTROM_NO_ADAPTER;
+    OptionROMRequest *req = g_ptrOptionROMRequest;
+    if (req->Region == 0) req->Region = TVX_OPT_ROM_REGION_ALL;
+
+    switch (req->Region) {
+    case TVX_OPT_ROM_REGION_FW: {
+        if (file.size() > MBI_FW_MAX) return OPTROM_FW_WRONG_SIZE;
+        int r = validateFirmware(file, hwType, 1);
+        if (r == OPTROM_VALID || r == OPTROM_FW_CHECKSUM || r == OPTROM_NOT_A_FIRMWARE) return r;
+        break;
+    }
+    case TVX_OPT_ROM_REGION_PHBIOS_PHFCODE_PHEFI:
+        if (file.size() != MBI_BOOT_SIZE) return OPTROM_BOOT_WRONG_SIZE;
+        break;
+    case TVX_OPT_ROM_REGION_ALL:
+        if (file.size() != MBI_ALL_SIZE) return OPTROM_DATA_WRONG_SIZE;
+        break;
+    default: req->Region = TVX_OPT_ROM_REGION_ALL; break;
+    }
+
+    int result = IMG_INVALID_SSID;
+    size_t offset = 0;
+    // Every image moves the offset forward by at least one block, so the
+    // walk ends within the file.
+    for (;;) {
+        PciRomHeader hdr;
+        if (!ReadPciRomHeader(file, offset, hdr) || hdr.signature != ROM_SIGNATURE) {
+            OutputLevelMessage(LEVEL_DEBUG, "Failed to recognize header signature!");
+            return IMG_BAD_HEADER;
+        }
+        PciDataStructure pcir;
+        if (!ReadPciDataStructure(file, offset, pcir) || pcir.signature != PCIR_SIGNATURE_VALUE) {
+            OutputLevelMessage(LEVEL_DEBUG, "Failed to recognize data signature!");
+            return IMG_BAD_SIGNATURE;
+        }
+        if (pcir.codeType == PCI_CODE_BIOS) {
+            char ver[16] = {};
+            std::snprintf(ver, sizeof(ver), "%d.%02d", pcir.revMajor, pcir.revMinor);
+            OutputLevelMessage(LEVEL_DEBUG, "TVX_PDS_CT_X8: BIOS version=%s Offset=0x%x (%ld)", ver,
+                               static_cast<unsigned>(offset), static_cast<long>(offset));
+            if (isCommonBIOSImage(file, offset)) {
+                int r = Validate(file, devText, offset);
+                if (r == IMG_INVALID_SSID || r == IMG_SSID_MISMATCH) return r;
+                r = UpdateImage(ssdid, ssvid, file, model, hwType, offset);
+                if (r != 0) return r;
+                ComputeChecksum(1, file, offset);
+                result = Validate(file, devText, offset);
+            }
+        } else if (pcir.codeType == PCI_CODE_FCODE) {
+            if (isCommonFCodeDevice(devText)) {
+                int r = validateFCode(file, devText, 0, offset);
+                if (r == 0) r = updateImageFCode(ssdid, ssvid, file, hwType, offset);
+                if (r == 0) r = validateFCode(file, devText, 0, offset);
+                if (r != 0) {
+                    OutputLevelMessage(LEVEL_DEBUG, "validateUpdateMultibootOptionROM: Failed to update FCode image.");
+                    return r;
+                }
+                result = r;
+            }
+        } else if (pcir.codeType == PCI_CODE_EFI) {
+            if (isCommonEfiDevice(devText)) {
+                int r = validateEFI(file, devText, offset);
+                if (r == 0) r = UpdateImageEFI(ssdid, ssvid, file, hwType, offset);
+                if (r == 0) r = validateEFI(file, devText, offset);
+                if (r != 0) {
+                    OutputLevelMessage(LEVEL_DEBUG, "validateUpdateMultibootOptionROM: Failed to validate EFI image!");
+                    return r;
+                }
+                result = r;
+            }
+        }
+        if (pcir.indicator & PCIR_LAST_IMAGE) break;
+        // A zero length would never advance: the chain is broken.
+        if (pcir.imageLength == 0) {
+            OutputLevelMessage(LEVEL_DEBUG, "Failed to recognize header signature!");
+            return IMG_BAD_HEADER;
+        }
+        offset += static_cast<size_t>(pcir.imageLength) * PCI_BLOCK;
+    }
+    return result;
+}
+
+// ---- Classic region update ------------------------------------------------
+
+namespace {
+
+struct PlannedWrite {
+    uint32_t region;
+    size_t offset;
+    uint32_t size;
+    const char *name;
+};
+
+void PrintValidationFailure(int result, const char *fileName, const TVXDevice *device, const std::string &model) {
+    int inst = static_cast<int>(device->instance);
+    switch (result) {
+    case 11: OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file for HBA %d (SSDID/SSVID mismatched)!", inst); break;
+    case 12:
+    case 25:
+    case 29: OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file, invalid checksum!"); break;
+    case 22: OutputLevelMessage(LEVEL_ERROR, "File %s does not have valid signature header!", fileName); break;
+    case 23: OutputLevelMessage(LEVEL_ERROR, "File %s does not have valid signature data!", fileName); break;
+    case 27:
+    case 30:
+        OutputLevelMessage(LEVEL_ERROR,
+                           "%s is not an acceptable flash FW file for this HBA (Instance %d - %s), wrong size!",
+                           fileName, inst, model.c_str());
+        break;
+    case 31:
+        OutputLevelMessage(LEVEL_ERROR,
+                           "%s is not an acceptable flash boot code file for this HBA (Instance %d - %s), wrong size!",
+                           fileName, inst, model.c_str());
+        break;
+    case 32:
+        OutputLevelMessage(LEVEL_ERROR,
+                           "%s is not an acceptable flash data file for this HBA (Instance %d - %s), wrong size!",
+                           fileName, inst, model.c_str());
+        break;
+    default: OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file for HBA %d (Invalid SSDID/SSVID)!", inst); break;
+    }
+}
+
+uint32_t ReadNvramParam(const TVXDevice *device, uint32_t param) {
+    uint32_t value = 0;
+    if (TvxGetVariableValue(device->handle, device->nvram1, param, &value) != TVX_STATUS_OK) value = 0;
+    return value;
+}
+
+} // namespace
+
+int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
+    if (device == nullptr) {
+        OutputLevelMessage(LEVEL_ERROR, "Unable to find the selected HBA!");
+        return OPTROM_NO_ADAPTER;
+    }
+    const int inst = static_cast<int>(device->instance);
+    const std::string model = BuildCompactModelText(device);
+    const uint16_t ssdid = static_cast<uint16_t>(ReadNvramParam(device, TVX_NVRAM_PARAM_SSDID));
+    const uint16_t ssvid = static_cast<uint16_t>(ReadNvramParam(device, TVX_NVRAM_PARAM_SSVID));
+    const char *name = fileName != nullptr ? fileName : "";
+    if (g_ptrOptionROMRequest == nullptr) {
+        int r = addUserOptionROMRequest(nullptr, name);
+        if (r != 0) return r;
+    }
+
+    // The file, whole.
+    std::vector<uint8_t> fileData;
+    {
+        std::FILE *f = std::fopen(name, "rb");
+        if (f == nullptr) {
+            OutputLevelMessage(LEVEL_ERROR, "Unable to open file %s!", name);
+            return OPTROM_CANNOT_OPEN;
+        }
+        long len = -1;
+        if (std::fseek(f, 0, SEEK_END) == 0) len = std::ftell(f);
+        if (len < 0 || std::fseek(f, 0, SEEK_SET) != 0) {
+            std::fclose(f);
+            OutputLevelMessage(LEVEL_ERROR, "File %s appears to be corrupted!", name);
+            return OPTROM_FILE_CORRUPTED;
+        }
+        if (!AllocZeroed(fileData, static_cast<size_t>(len))) {
+            std::fclose(f);
+            OutputLevelMessage(LEVEL_ERROR, "Memory allocation error!");
+            return OPTROM_NO_MEMORY;
+        }
+        size_t got = fileData.empty() ? 0 : std::fread(fileData.data(), 1, fileData.size(), f);
+        std::fclose(f);
+        if (got != fileData.size()) {
+            OutputLevelMessage(LEVEL_ERROR, "File %s appears to be corrupted!", name);
+            return OPTROM_FILE_CORRUPTED;
+        }
+    }
+
+    // The adapter's layout and the region requested.
+    std::vector<TVX_REGION_ENTRY> layout;
+    uint32_t st = QueryLayout(device, layout);
+    if (st == TVX_ERR_NO_MEMORY) {
+        OutputLevelMessage(LEVEL_ERROR, "Memory allocation error!");
+        return OPTROM_NO_MEMORY;
+    }
+    if (st != TVX_STATUS_OK) {
+        OutputLevelMessage(LEVEL_ERROR, "Flash update is not supported with HBA %d (0x%x %s)!", inst, st,
+                           ErrorText(st).c_str());
+        return OPTROM_NO_REGION;
+    }
+    if (layout.empty()) {
+        OutputLevelMessage(LEVEL_ERROR, "No valid flash update region found!");
+        return OPTROM_NO_REGION;
+    }
+    uint32_t maxSize = 0;
+    for (const auto &e : layout) {
+        OutputLevelMessage(LEVEL_DEBUG, "OptionROMRegionUpdate: Region No=0x%02x Size=%d.", e.Region,
+                           static_cast<int>(e.Size));
+        if (e.Region == g_ptrOptionROMRequest->Region && maxSize == 0) maxSize = e.Size;
+    }
+    if (maxSize < 1 || fileData.size() > maxSize) {
+        PrintValidationFailure(OPTROM_DATA_WRONG_SIZE, name, device, model);
+        return OPTROM_DATA_WRONG_SIZE;
+    }
+
+    // The region's current contents fill what the file does not cover.
+    std::vector<uint8_t> region;
+    if (!AllocZeroed(region, maxSize)) {
+        OutputLevelMessage(LEVEL_ERROR, "Memory allocation error!");
+        return OPTROM_NO_MEMORY;
+    }
+    int rr = getHBAOptionROMInfos(device, region, g_ptrOptionROMRequest->Region);
+    if (rr != OPTROM_OK) {
+        // Writing without the current contents would replace the bytes
+        // beyond the file with zeros.
+        OutputLevelMessage(LEVEL_ERROR, "Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", inst,
+                           static_cast<unsigned>(rr), "Unable to read the current flash contents");
+        return OPTROM_UPDATE_FAILED;
+    }
+
+    int vr = validateUpdateMultibootOptionROM(ssdid, ssvid, fileData, device->nodeProperty.Model,
+                                              device->chipProperty.PciDeviceId);
+    if (vr != 0 && vr != OPTROM_VALID) {
+        PrintValidationFailure(vr, name, device, model);
+        return vr;
+    }
+    const uint32_t req = g_ptrOptionROMRequest->Region;
+
+    // Plan every write before the first one, so that a region the buffer
+    // cannot supply stops the update with the flash untouched.
+    std::vector<PlannedWrite> plan;
+    size_t source = 0;
+    for (const auto &e : layout) {
+        if (req == TVX_OPT_ROM_REGION_ALL) {
+            if (e.Region == TVX_OPT_ROM_REGION_PHBIOS_PHFCODE_PHEFI)
+                plan.push_back({e.Region, source, e.Size, "TVX_OPT_ROM_REGION_PHBIOS_PHFCODE_PHEFI"});
+            else if (e.Region == TVX_OPT_ROM_REGION_PHBIOS_PHFCODE_PHEFI_FW)
+                plan.push_back({e.Region, source, e.Size, "TVX_OPT_ROM_REGION_PHBIOS_PHFCODE_PHEFI_FW"});
+            else if (e.Region == TVX_OPT_ROM_REGION_FW) {
+                source = ALL_IMAGE_FW_OFFSET;
+                plan.push_back({e.Region, source, e.Size, "TVX_OPT_ROM_REGION_FW"});
+            }
+        } else if (e.Region == req) {
+            plan.push_back({e.Region, 0, maxSize, "TVX_OPT_ROM_REGION_ALL"});
+        }
+    }
+    for (const auto &w : plan) {
+        if (!InBounds(region.size(), w.offset, w.size)) {
+            OutputLevelMessage(LEVEL_DEBUG,
+                               "OptionROMRegionUpdate: Region 0x%x of 0x%x bytes at 0x%zx lies outside the image.",
+                               w.region, w.size, w.offset);
+            PrintValidationFailure(OPTROM_DATA_WRONG_SIZE, name, device, model);
+            return OPTROM_DATA_WRONG_SIZE;
+        }
+    }
+
+    if (GetCxrType(device) < 8 || !isMultiPortAdapter(device))
+        OutputLevelMessage(LEVEL_INFO, "Updating Flash on HBA instance %d - %8s. Please wait...", inst, model.c_str());
+    else
+        OutputLevelMessage(LEVEL_INFO, "Updating Flash on HBA port(s) - %8s. Please wait...", model.c_str());
+
+    std::memcpy(region.data(), fileData.data(), fileData.size());
+
+    uint32_t last = TVX_STATUS_OK;
+    int written = 0;
+    for (const auto &w : plan) {
+        OSSBeginCriticalWrite();
+        last = TvxUpdateOptionRomEx(device->handle, 0, region.data() + w.offset, w.size, w.region);
+        OSSEndCriticalWrite();
+        ++written;
+        if (last != TVX_STATUS_OK && last != TVX_RESULT_RESET_DISABLED) {
+            OutputLevelMessage(LEVEL_DEBUG, "OptionROMRegionUpdate: Unable to set %s (0x%x - %s).", w.name, last,
+                               ErrorText(last).c_str());
+            break;
+        }
+    }
+
+    if (written > 0 && (last == TVX_STATUS_OK || last == TVX_RESULT_RESET_DISABLED)) {
+        OutputMessage("Option ROM update complete. Changes have been saved to both ports of this HBA.\nYou must "
+                      "reboot in order for changes to take effect.");
+        return last == TVX_STATUS_OK ? OPTROM_OK : OPTROM_OK_RESET_DISABLED;
+    }
+    OutputLevelMessage(LEVEL_ERROR, "Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", inst, last,
+                       ErrorText(last).c_str());
+    return OPTROM_UPDATE_FAILED;
+}
