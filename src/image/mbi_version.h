@@ -10,7 +10,8 @@
 
 constexpr uint32_t MBI_VERSION_BLOCK_OFFSET = 0x3FFC0u;
 constexpr uint32_t MBI_VERSION_BLOCK_SIZE = 0x40u;
-constexpr uint32_t MBI_VERSION_SIGNATURE = 0x4F4D4256u; // "OMBV", word 1 in the high half
+// Bytes "OMBV" read as a little-endian 32-bit word (word 1 in the high half).
+constexpr uint32_t MBI_VERSION_SIGNATURE = 0x56424D4Fu;
 
 struct MultibootVersion {
     uint8_t ExistingMultibootVersionMajor;

@@ -74,12 +74,7 @@ void ConvertVersionText(const char *text, uint8_t *bytes, int count) {
     if (text == nullptr) return;
     size_t len = strnlen(text, kVersionTextMax);
     size_t pos = 0;
-    int part = 0;
-    while (part < count && pos < len) {
-        // Runs of dots separate one part from the next.
-        while (pos < len && text[pos] == '.')
-            ++pos;
-        if (pos >= len) break;
+    for (int part = 0; part < count && pos <= len; ++part) {
         size_t end = pos;
         while (end < len && text[end] != '.')
             ++end;
@@ -89,8 +84,8 @@ void ConvertVersionText(const char *text, uint8_t *bytes, int count) {
         uint64_t value = 0;
         for (; d < end && std::isdigit(static_cast<unsigned char>(text[d])); ++d)
             value = value * 10 + static_cast<uint64_t>(text[d] - '0');
-        bytes[part++] = static_cast<uint8_t>(value & 0xFF);
-        pos = end;
+        bytes[part] = static_cast<uint8_t>(value & 0xFF);
+        pos = end + 1;
     }
 }
 
