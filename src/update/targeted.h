@@ -2,6 +2,8 @@
 // or to every adapter, optionally limited to one family.
 #pragma once
 
+#include <string>
+
 #include "inventory/tvxdevice.h"
 
 // Family filter codes of the command line.
@@ -29,5 +31,10 @@ int DoFlashUpdateAdapterPortFromFile(TVXDevice *device, const char *imageFile, i
 // Every adapter: 0 when at least one returned 0, 34 when none did, 1 file
 // cannot be opened, 8 no adapter.
 int DoFlashUpdateAllAdaptersFromFile(const char *imageFile, int iOption, int familyCode, int bAllPorts);
+// Serial number of a port (its adapter entry's, else read afresh) and the
+// comparison of two: non-empty, same length, letter case ignored.
+std::string PortSerialNumber(TVXDevice *device);
+bool SameSerialNumber(const std::string &a, const std::string &b);
+
 // The record through which the chip of this port is flashed.
 TVXDevice *FindTVXDeviceToUpdateFlash(TVXDevice *device);
