@@ -1,6 +1,4 @@
-// Temporary entry point until the frame lands.
-#include "app/output.h"
-int main() {
-    OutputMessage("%s", "tarnikflasher");
-    return 0;
-}
+// tarnikflasher: flash update utility for Orvane CXR adapters.
+#include "app/dispatch.h"
+
+int main(int argc, char **argv) { return RunProgram(argc, argv); }
