@@ -57,6 +57,7 @@ struct MultibootSpec {
     bool efi = true;
     uint16_t ssvid = 0; // stamped in the common BIOS (0: left blank)
     std::string model;
+    size_t biosBlocks = 64; // 1-255; above 0x7F the image is over 64 KB
     uint8_t fwMajor = 8, fwMinor = 2, fwSubMinor = 1;
     size_t size = kMultibootSize;
     MultibootFaults faults;
@@ -82,6 +83,7 @@ inline Bytes BuildMultiboot(const MultibootSpec &s) {
     Bytes out(s.size, 0xFF);
     auto specs = BootChainSpecs(s.chip, s.deviceId, s.boot, s.commonBios, s.fcode, s.efi);
     specs.front().ssvid = s.ssvid;
+    specs.front().blocks = s.biosBlocks;
     specs.front().model = s.model;
     ApplyChainFaults(specs, s.faults.badBiosChecksum, s.faults.noLastImage, s.faults.brokenChain);
     Bytes chain = BuildChain(specs);
