@@ -17,9 +17,9 @@ struct SubSystemEntry {
     char subsysVendorId[20]; // column 2
     char cxrText[10];        // chip text, last four characters the chip number
     char description[128];
-    char supported[10];      // supported when it contains "TRUE"
-    char flag6[10];          // "FALSE" when absent
-    char flag7[10];          // "FALSE" when absent
+    char supported[10]; // supported when it contains "TRUE"
+    char flag6[10];     // "FALSE" when absent
+    char flag7[10];     // "FALSE" when absent
     SubSystemEntry *next;
 };
 

@@ -8,9 +8,9 @@
 
 // Run-wide settings read from the preferences file. Quiet mode is g_bSilent
 // (app/settings.h), which the quiet-mode reader replaces.
-extern int g_iPollingInterval;     // default 30, values above 0
-extern int g_iFabricScanning;      // 0 or 1
-extern int g_iSecuredFlashUpdate;  // 0 or 1
+extern int g_iPollingInterval;    // default 30, values above 0
+extern int g_iFabricScanning;     // 0 or 1
+extern int g_iSecuredFlashUpdate; // 0 or 1
 
 // Forms g_configurationFileName (configuration directory + "agent.properties"),
 // reads polling interval, fabric scanning, quiet mode and secured flash

@@ -15,6 +15,7 @@ struct LunEntry {
     uint8_t deviceId[16];
     uint32_t sizeMB; // 0xFEFEFEFE: reserved or not a disk
     char inquiryText[40];
+    uint16_t foFlags; // flags of the library's failover LUN data
     LunEntry *next;
     LunEntry *prev;
 };
@@ -36,6 +37,8 @@ struct TargetEntry {
     LunList luns;
     uint32_t deviceType; // SCSI peripheral type, 999 unknown
     uint32_t persistBeacon;
+    uint16_t foTargetId; // target id of the library's failover target data
+    uint16_t foFlags;    // flags of the library's failover target data
     TargetEntry *next;
     TargetEntry *prev;
 };
@@ -158,7 +161,7 @@ void CoreReleaseDeviceList();
 void CoreReleaseHBAList();
 
 // Run-wide flags set while the lists are built.
-extern int g_bFCoEEnginePresent;   // an FCoE-engine record was added
+extern int g_bFCoEEnginePresent;       // an FCoE-engine record was added
 extern int g_bConvergedAdapterPresent; // an ENode MAC address was read
 
 // List building steps (BuildHBADevices runs them in this order).

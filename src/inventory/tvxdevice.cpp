@@ -1,0 +1,845 @@
+#include "inventory/tvxdevice.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/output.h"
+#include "app/settings.h"
+#include "inventory/adapters_table.h"
+#include "inventory/cxrtype.h"
+#include "inventory/display.h"
+#include "inventory/invutil.h"
+#include "inventory/prefs.h"
+#include "inventory/targets.h"
+#include "oss/oss.h"
+#include "vpd/vpd.h"
+
+TVXDeviceList g_DeviceList = {};
+TVXDeviceList g_HBAList = {};
+AdapterList g_AdapterList = {};
+int g_bFCoEEnginePresent = 0;
+int g_bConvergedAdapterPresent = 0;
+
+namespace {
+
+constexpr uint32_t kMaxInstances = 256;
+constexpr int kMaxOpenRetries = 6;
+constexpr unsigned kOpenRetryWaitMs = 5000;
+constexpr uint32_t kDeviceFlagsClearedAtCreation = (1u << 26) | (1u << 27);
+
+bool SameWWNs(const uint8_t *nodeA, const uint8_t *portA, const uint8_t *nodeB, const uint8_t *portB) {
+    return std::memcmp(nodeA, nodeB, 8) == 0 && std::memcmp(portA, portB, 8) == 0;
+}
+
+bool SameDeviceWWNs(const TVXDevice *a, const TVXDevice *b) {
+    return SameWWNs(a->nodeProperty.NodeWWN, a->portProperty.PortWWN, b->nodeProperty.NodeWWN, b->portProperty.PortWWN);
+}
+
+bool IsVirtualPort(const TVXDevice *d) { return d->nodeProperty.InterfaceKind == TVX_INTERFACE_VIRTUAL; }
+bool IsFCoEEngineRecord(const TVXDevice *d) { return d->nodeProperty.InterfaceKind == TVX_INTERFACE_FCOE_ENGINE; }
+// A record that is neither a virtual port nor an FCoE-engine record (a
+// device whose node property could not be read counts as physical).
+bool IsPhysicalPort(const TVXDevice *d) { return !IsVirtualPort(d) && !IsFCoEEngineRecord(d); }
+
+void AppendDevice(TVXDeviceList &list, TVXDevice *d) {
+    d->next = nullptr;
+    d->prev = list.last;
+    if (list.last != nullptr)
+        list.last->next = d;
+    else
+        list.first = d;
+    list.last = d;
+    ++list.count;
+}
+
+void InsertDeviceBefore(TVXDeviceList &list, TVXDevice *before, TVXDevice *d) {
+    if (before == nullptr) {
+        AppendDevice(list, d);
+        return;
+    }
+    d->next = before;
+    d->prev = before->prev;
+    if (before->prev != nullptr)
+        before->prev->next = d;
+    else
+        list.first = d;
+    before->prev = d;
+    ++list.count;
+}
+
+void FreeDeviceCopies(TVXDevice *first) {
+    while (first != nullptr) {
+        TVXDevice *next = first->next;
+        CoreFree(first);
+        first = next;
+    }
+}
+
+// A full copy of a record with cleared links.
+TVXDevice *CopyDevice(const TVXDevice *d) {
+    auto *copy = static_cast<TVXDevice *>(CoreMalloc(sizeof(TVXDevice)));
+    if (copy == nullptr) return nullptr;
+    std::memcpy(copy, d, sizeof(TVXDevice));
+    copy->next = nullptr;
+    copy->prev = nullptr;
+    return copy;
+}
+
+void FreeAdapterEntry(AdapterEntry *e) {
+    for (auto &slot : e->vPortWWPN) {
+        if (slot != nullptr) CoreFree(slot);
+        slot = nullptr;
+    }
+    CoreFree(e);
+}
+
+// A WWPN is invalid when all bytes are equal and the first is 0, '0' or 0xFF.
+bool IsValidWWPN(const uint8_t *w) {
+    if (w == nullptr) return false;
+    bool allEqual = true;
+    for (int i = 1; i < 8; ++i)
+        if (w[i] != w[0]) allEqual = false;
+    return !(allEqual && (w[0] == 0 || w[0] == '0' || w[0] == 0xFF));
+}
+
+// Signed comparison of the WWN hex texts (same order as the bytes).
+int CompareWWN(const uint8_t *a, const uint8_t *b) {
+    int c = std::memcmp(a, b, 8);
+    return (c > 0) - (c < 0);
+}
+
+bool ModelContains(const TVXDevice *d, const char *text) {
+    char model[33];
+    CopyText(model, sizeof model, d->nodeProperty.Model);
+    return std::strstr(model, text) != nullptr;
+}
+
+void LogPropertyFailure(const char *operation, TVX_STATUS status) {
+    OutputLevelMessage(LEVEL_INFO, "%s failed (0x%x) (%s)", operation, status, TvxErrorText(status).c_str());
+}
+
+// Fills the entry fields from the supported-adapter table row of the
+// device's NVRAM subsystem IDs.
+void ApplyTableRow(const char *who, SubSystemEntry *table, const TVXDevice *d, AdapterEntry *a) {
+    if (table == nullptr) return;
+    SubSystemEntry *row = FindSubSystemInSubSystemList(table, GetNvramSubsysDeviceId(d), GetNvramSubsysVendorId(d));
+    if (row == nullptr) return;
+    INV_DEBUG("%s: subsysDeviceId: %s subsysVendorId: %s\nDebug: Desc: %s CXR: %s, Supported: %s", who,
+              row->subsysDeviceId, row->subsysVendorId, row->description, row->cxrText, row->supported);
+    a->enableStatus = std::strstr(row->supported, "TRUE") != nullptr ? 1 : 0;
+    CopyText(a->description, sizeof a->description, row->description);
+}
+
+void LinkEntryAfter(AdapterEntry *after, AdapterEntry *e) {
+    e->prev = after;
+    e->next = after->next;
+    if (after->next != nullptr)
+        after->next->prev = e;
+    else
+        g_AdapterList.last = e;
+    after->next = e;
+    ++g_AdapterList.count;
+}
+
+} // namespace
+
+// ---- Opening -------------------------------------------------------------
+
+int CoreOSSInitializeDevices() {
+    int retries = 0;
+    uint32_t instance = 0;
+    while (instance < kMaxInstances) {
+        uint32_t handle = 0;
+        TVX_STATUS status = TvxOpenDevice(instance, &handle);
+        if (status == TVX_STATUS_OK) {
+            CoreTrace(LEVEL_INFO, "Found Orvane HBA - instance (%d)", static_cast<int>(instance));
+            AddTVXDevice(handle, instance);
+            retries = 0;
+            ++instance;
+        } else if (status == TVX_ERR_NOT_READY && retries < kMaxOpenRetries) {
+            CoreTrace(LEVEL_DEBUG, "TvxOpenDevice(%d, xx) failed (0x%x) (%s), Retrying after a sleep...",
+                      static_cast<int>(instance), status, TvxErrorText(status).c_str());
+            ++retries;
+            OSSSleep(kOpenRetryWaitMs);
+        } else if (status == TVX_ERR_NOT_READY) {
+            CoreTrace(LEVEL_INFO,
+                      "Found *UNSUPPORTED* Orvane HBA - instance (%d) -- Please check the README file for supported "
+                      "adapters and driver versions.",
+                      static_cast<int>(instance));
+            ++instance;
+        } else if (status == TVX_ERR_NO_MORE_DEVICES) {
+            break;
+        } else {
+            CoreTrace(LEVEL_ERROR, "TvxOpenDevice(%d, xx) failed (0x%x) (%s) skipping", static_cast<int>(instance),
+                      status, TvxErrorText(status).c_str());
+            ++instance;
+        }
+    }
+    return 0;
+}
+
+void AddTVXDevice(uint32_t handle, uint32_t instance) {
+    auto *d = static_cast<TVXDevice *>(CoreMalloc(sizeof(TVXDevice)));
+    if (d == nullptr) return;
+    d->deviceFlags &= ~kDeviceFlagsClearedAtCreation;
+    d->handle = handle;
+    d->instance = instance;
+    d->marker = 'U';
+    static const char *const kFailover[] = {"**Unknown**", "**No**", "Target-Level", "Lun-Level"};
+    const unsigned failoverWord = 0;
+    OutputLevelMessage(LEVEL_INFO, "HBA has %s failover capabilities...", kFailover[failoverWord]);
+
+    TVX_STATUS status = TvxGetHbaDeviceChipProperty(handle, &d->chipProperty);
+    if (status != TVX_STATUS_OK) LogPropertyFailure("TvxGetHbaDeviceChipProperty", status);
+    status = TvxGetHbaDeviceDriverProperty(handle, &d->driverProperty);
+    if (status != TVX_STATUS_OK) LogPropertyFailure("TvxGetHbaDeviceDriverProperty", status);
+    status = TvxGetHbaDeviceNodeProperty(handle, &d->nodeProperty);
+    if (status != TVX_STATUS_OK) LogPropertyFailure("TvxGetHbaDeviceNodeProperty", status);
+    status = TvxGetHbaDevicePortProperty(handle, 0, &d->portProperty);
+    if (status != TVX_STATUS_OK) LogPropertyFailure("TvxGetHbaDevicePortProperty", status);
+    status = TvxGetBeaconControl(handle, &d->beaconState);
+    if (status != TVX_STATUS_OK && ModelContains(d, "23")) LogPropertyFailure("TvxGetBeaconControl", status);
+    status = TvxGetStatistics(handle, 0, &d->statistics);
+    if (status != TVX_STATUS_OK) LogPropertyFailure("TvxGetStatistics", status);
+    d->physicalPort = 0;
+    d->reserved = 0;
+    status = TvxGetNVRam(handle, 0, 2, d->nvram2, TVX_NVRAM_SIZE);
+    if (status != TVX_STATUS_OK) LogPropertyFailure("TvxGetNVRam", status);
+    status = TvxGetNVRam(handle, 0, 1, d->nvram1, TVX_NVRAM_SIZE);
+    if (status != TVX_STATUS_OK) LogPropertyFailure("TvxGetNVRam", status);
+
+    RetrieveTargetSummaryForDevice(d);
+    RetrievePortSummaryForDevice(d);
+    uint32_t feature = 0;
+    if (GetFeatures(d, &feature) == 0 && feature == 0) RetrieveTargetPersistForDevice(d);
+    RetrieveLunDataForTargets(d);
+    RetrieveTargetDataForTargets(d);
+
+    for (TVXDevice *r = g_DeviceList.first; r != nullptr; r = r->next) {
+        if (SameDeviceWWNs(r, d)) {
+            CoreTrace(LEVEL_WARNING, "Duplicate device found: Instance = (%d)", static_cast<int>(instance));
+            CloseTVXDevice(d);
+            return;
+        }
+    }
+    AppendDevice(g_DeviceList, d);
+    status = TvxEnableAen(handle);
+    if (status == TVX_STATUS_OK) {
+        d->deviceFlags |= TVX_DEVICE_AEN_ENABLED;
+    } else {
+        CoreTrace(LEVEL_INFO, "TvxEnableAen failed (0x%x) (%s)", status, TvxErrorText(status).c_str());
+        d->deviceFlags &= ~TVX_DEVICE_AEN_ENABLED;
+    }
+}
+
+int CloseTVXDevice(TVXDevice *device) {
+    if (device == nullptr) return -1;
+    if (IsVirtualPort(device)) {
+        CoreFree(device);
+        return 0;
+    }
+    FreeTargetList(&device->targets);
+    if (device->deviceFlags & TVX_DEVICE_AEN_ENABLED) {
+        TVX_STATUS status = TvxDisableAen(device->handle);
+        if (status != TVX_STATUS_OK)
+            OutputLevelMessage(LEVEL_ERROR, "TvxDisableAen: Failed on device[%d]: (0x%x) (%s)",
+                               static_cast<int>(device->instance), status, TvxErrorText(status).c_str());
+    }
+    if (device->vPortCountValid != 0) {
+        uint32_t n = std::min<uint32_t>(device->vPortCount, TVX_MAX_VPORTS);
+        for (uint32_t i = 0; i < n; ++i) {
+            if (device->vPortTable[i] != nullptr) CoreFree(device->vPortTable[i]);
+            device->vPortTable[i] = nullptr;
+        }
+    }
+    TVX_STATUS status = TvxCloseDevice(device->handle);
+    if (status != TVX_STATUS_OK)
+        OutputLevelMessage(LEVEL_ERROR, "TvxCloseDevice: Unable to close device[%d]: (0x%x) (%s)",
+                           static_cast<int>(device->instance), status, TvxErrorText(status).c_str());
+    CoreFree(device);
+    return 0;
+}
+
+// ---- Cleanup -------------------------------------------------------------
+
+void CoreReleaseDeviceList() {
+    TVXDevice *d = g_DeviceList.first;
+    g_DeviceList = TVXDeviceList{};
+    while (d != nullptr) {
+        TVXDevice *next = d->next;
+        CloseTVXDevice(d);
+        d = next;
+    }
+}
+
+void CoreReleaseHBAList() {
+    TVXDevice *d = g_HBAList.first;
+    g_HBAList = TVXDeviceList{};
+    FreeDeviceCopies(d);
+    RemoveAllAdaptersFromAdapterList();
+}
+
+void CoreReleaseDevices() {
+    CoreReleaseDeviceList();
+    CoreReleaseHBAList();
+}
+
+// ---- Small readers -------------------------------------------------------
+
+uint16_t GetNvramSubsysVendorId(const TVXDevice *device) {
+    if (device == nullptr) return 0;
+    uint32_t v = 0;
+    if (TvxGetVariableValue(device->handle, device->nvram1, TVX_NVRAM_PARAM_SSVID, &v) != TVX_STATUS_OK) return 0;
+    return static_cast<uint16_t>(v);
+}
+
+uint16_t GetNvramSubsysDeviceId(const TVXDevice *device) {
+    if (device == nullptr) return 0;
+    uint32_t v = 0;
+    if (TvxGetVariableValue(device->handle, device->nvram1, TVX_NVRAM_PARAM_SSDID, &v) != TVX_STATUS_OK) return 0;
+    return static_cast<uint16_t>(v);
+}
+
+void GetDeviceMacAddress(const TVXDevice *device, uint8_t mac[6]) {
+    if (device == nullptr || mac == nullptr) return;
+    std::memcpy(mac, device->nvram1 + 64, 6);
+    g_bConvergedAdapterPresent = 1;
+    INV_DEBUG("GetDeviceMacAddress: MAC Address=%02X%02X%02X%02X%02X%02X", mac[0], mac[1], mac[2], mac[3], mac[4],
+              mac[5]);
+}
+
+int SerialNumbersMatch(const char *a, const char *b) {
+    if (a == nullptr || b == nullptr) return 0;
+    size_t la = std::strlen(a);
+    if (la == 0 || la != std::strlen(b)) return 0;
+    for (size_t i = 0; i < la; ++i) {
+        unsigned char ca = static_cast<unsigned char>(a[i]);
+        unsigned char cb = static_cast<unsigned char>(b[i]);
+        if (ca >= 'a' && ca <= 'z') ca = static_cast<unsigned char>(ca - 'a' + 'A');
+        if (cb >= 'a' && cb <= 'z') cb = static_cast<unsigned char>(cb - 'a' + 'A');
+        if (ca != cb) return 0;
+    }
+    return 1;
+}
+
+void GetSerialNo(TVXDevice *device, char serial[32]) {
+    if (serial == nullptr) return;
+    serial[0] = '\0';
+    if (device == nullptr) return;
+    int t = GetCxrType(device);
+    bool fromVpd = false;
+    if (t > 7) {
+        char value[32] = {};
+        if (RetrieveSpecificVPDField(device, "SN", value, sizeof value) == VPD_OK) {
+            CopyText(serial, 32, value);
+            fromVpd = true;
+        }
+    }
+    if (!fromVpd) {
+        const uint8_t *b = device->nodeProperty.SerialNum;
+        unsigned n = (static_cast<unsigned>(b[0] & 31) * 65536u) + (static_cast<unsigned>(b[2]) * 256u) + b[1];
+        std::snprintf(serial, 32, "%c%05u", static_cast<char>('A' + n / 100000u), n % 100000u);
+    }
+    INV_DEBUG("GetSerialNo: HBA %d %.32s CXR=0x%x serialNo=%s", static_cast<int>(device->instance),
+              device->nodeProperty.Model, static_cast<unsigned>(t), serial);
+}
+
+void GetDeviceSerial(TVXDevice *device, char serial[32]) {
+    if (serial == nullptr) return;
+    serial[0] = '\0';
+    if (device == nullptr) return;
+    AdapterEntry *e = FindAdapterEntryForDevice(device);
+    if (e != nullptr)
+        CopyText(serial, 32, e->serialNo);
+    else
+        GetSerialNo(device, serial);
+}
+
+AdapterEntry *FindAdapterEntryForDevice(const TVXDevice *device) {
+    if (device == nullptr) return nullptr;
+    for (AdapterEntry *e = g_AdapterList.first; e != nullptr; e = e->next)
+        if (SameWWNs(e->nodeWWN, e->portWWN, device->nodeProperty.NodeWWN, device->portProperty.PortWWN)) return e;
+    return nullptr;
+}
+
+TVXDevice *FindHBAListRecord(const TVXDevice *device) {
+    if (device == nullptr) return nullptr;
+    for (TVXDevice *r = g_HBAList.first; r != nullptr; r = r->next)
+        if (SameDeviceWWNs(r, device)) return r;
+    return nullptr;
+}
+
+// ---- Port numbers ----------------------------------------------------------
+
+int GetAdapterPciPhysicalPortNumber(TVXDevice *device) {
+    if (device == nullptr) return -1;
+    TVX_STATUS status = TvxGetHbaDeviceChipProperty(device->handle, &device->chipProperty);
+    if (status != TVX_STATUS_OK)
+        INV_DEBUG("GetAdapterPciPhysicalPortNumber: TvxGetHbaDeviceChipProperty failed (0x%x) (%s)", status,
+                  TvxErrorText(status).c_str());
+    int api = device->chipProperty.ApiPortNumber;
+    int function = (device->chipProperty.PciSlotNumber >> 5) & 7;
+    static const int kPortOfFunction[8] = {1, 2, 1, 2, 0, 0, 1, 2};
+    int pci = kPortOfFunction[function];
+    INV_DEBUG("GetAdapterPciPhysicalPortNumber: API port number=%d", api);
+    INV_DEBUG("GetAdapterPciPhysicalPortNumber: PCI function=%d port=%d", function, pci);
+    int result = std::max(api, pci);
+    INV_DEBUG("GetAdapterPciPhysicalPortNumber: port number=%d", result);
+    return result;
+}
+
+namespace {
+
+int CountPortsOfCard(TVXDevice *device, bool log) {
+    if (device == nullptr) return 0;
+    char serial[32];
+    GetDeviceSerial(device, serial);
+    int count = 0;
+    for (TVXDevice *r = g_HBAList.first; r != nullptr; r = r->next) {
+        char other[32];
+        GetDeviceSerial(r, other);
+        if (SerialNumbersMatch(serial, other)) {
+            ++count;
+            if (log)
+                INV_DEBUG("Found HBA port %d - %s " WWN_FMT_UC, static_cast<int>(r->physicalPort), other,
+                          WWN_ARGS(r->portProperty.PortWWN));
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+int CountAdapterPorts(const TVXDevice *device) { return CountPortsOfCard(const_cast<TVXDevice *>(device), false); }
+
+int isMultiPortAdapter(const TVXDevice *device) {
+    return CountPortsOfCard(const_cast<TVXDevice *>(device), true) >= 2 ? 1 : 0;
+}
+
+TVXDevice *FindAdapterPortMultiPortHBA(const TVXDevice *device) {
+    if (device == nullptr) return nullptr;
+    char serial[32];
+    GetDeviceSerial(const_cast<TVXDevice *>(device), serial);
+    for (TVXDevice *r = g_DeviceList.first; r != nullptr; r = r->next) {
+        if (r->instance == device->instance) continue;
+        if (std::memcmp(r->nodeProperty.NodeWWN, device->nodeProperty.NodeWWN, 8) == 0) continue;
+        if (std::memcmp(r->portProperty.PortWWN, device->portProperty.PortWWN, 8) == 0) continue;
+        char other[32];
+        GetDeviceSerial(r, other);
+        if (SerialNumbersMatch(serial, other)) return r;
+    }
+    return nullptr;
+}
+
+// ---- Refresh after an update -----------------------------------------------
+
+namespace {
+
+void CopyVersionFields(TVXDevice *to, const TVX_NODE_PROPERTY &from) {
+    std::memcpy(to->nodeProperty.FirmwareVersion, from.FirmwareVersion, sizeof from.FirmwareVersion);
+    std::memcpy(to->nodeProperty.OptRomVersion, from.OptRomVersion, sizeof from.OptRomVersion);
+    std::memcpy(to->nodeProperty.FlashFwVersion, from.FlashFwVersion, sizeof from.FlashFwVersion);
+    std::memcpy(to->nodeProperty.FlashEfiVersion, from.FlashEfiVersion, sizeof from.FlashEfiVersion);
+    std::memcpy(to->nodeProperty.FlashFcodeVersion, from.FlashFcodeVersion, sizeof from.FlashFcodeVersion);
+}
+
+} // namespace
+
+int UpdateHBADeviceNodeProperty(TVXDevice *device) {
+    if (device == nullptr) return -1;
+    TVX_NODE_PROPERTY fresh{};
+    TVX_STATUS status = TvxGetHbaDeviceNodeProperty(device->handle, &fresh);
+    if (status != TVX_STATUS_OK) {
+        INV_DEBUG("Failed retrieving device node property of HBA (%d)", static_cast<int>(device->instance));
+        return static_cast<int>(status);
+    }
+    CopyVersionFields(device, fresh);
+    TVXDevice *h = FindHBAListRecord(device);
+    if (h == nullptr) return 0;
+    CopyVersionFields(h, fresh);
+    if (GetCxrType(h) <= 7) return 0;
+    int ports = CountAdapterPorts(h);
+    AdapterEntry *entry = FindAdapterEntryForDevice(h);
+    int port = entry != nullptr ? static_cast<int>(entry->physicalPort) : static_cast<int>(h->physicalPort);
+    bool copyToSibling = (ports == 2 && port == 1) || (ports == 4 && (port == 1 || port == 3));
+    if (!copyToSibling) return 0;
+    TVXDevice *sibling = FindAdapterPortMultiPortHBA(h);
+    if (sibling == nullptr) return 0;
+    INV_DEBUG("UpdateHBADeviceNodeProperty: Updating HBA %d Port index=%d (%s)", static_cast<int>(sibling->instance),
+              port, h->nodeProperty.Model);
+    CopyVersionFields(sibling, fresh);
+    // The commands read the HBA list: refresh the sibling's record there too.
+    TVXDevice *siblingRecord = FindHBAListRecord(sibling);
+    if (siblingRecord != nullptr) CopyVersionFields(siblingRecord, fresh);
+    return 0;
+}
+
+int SetAdapterEntryUpdateResult(const TVXDevice *device, uint32_t result) {
+    if (device == nullptr || !IsPhysicalPort(device)) return 8;
+    AdapterEntry *e = FindAdapterEntryForDevice(device);
+    if (e == nullptr) return 8;
+    e->updateResult = result;
+    return 0;
+}
+
+// ---- Adapter list ----------------------------------------------------------
+
+void InitAdapterList() {
+    INV_DEBUG("InitAdapterList: Enter...");
+    g_AdapterList = AdapterList{};
+    INV_DEBUG("InitAdapterList: Exit...");
+}
+
+void RemoveAllAdaptersFromAdapterList() {
+    AdapterEntry *e = g_AdapterList.first;
+    while (e != nullptr) {
+        AdapterEntry *next = e->next;
+        INV_DEBUG("RemoveAllAdaptersFromAdapterList: Freeing HBA %d", static_cast<int>(e->instance));
+        FreeAdapterEntry(e);
+        e = next;
+    }
+    InitAdapterList();
+}
+
+int IsAdapterEntryInList(const AdapterEntry *entry) {
+    if (entry == nullptr) return 0;
+    for (AdapterEntry *e = g_AdapterList.first; e != nullptr; e = e->next)
+        if (SameWWNs(e->nodeWWN, e->portWWN, entry->nodeWWN, entry->portWWN)) return -1;
+    return 0;
+}
+
+int AddNewAdapterToAdapterList(AdapterEntry *entry) {
+    if (entry == nullptr || IsAdapterEntryInList(entry) != 0) return -1;
+    entry->next = nullptr;
+    entry->prev = g_AdapterList.last;
+    if (g_AdapterList.last != nullptr)
+        g_AdapterList.last->next = entry;
+    else
+        g_AdapterList.first = entry;
+    g_AdapterList.last = entry;
+    ++g_AdapterList.count;
+    return 0;
+}
+
+int FindLocationInAdapterEntryList(const AdapterEntry *a, const AdapterEntry *b) {
+    if (a == nullptr || b == nullptr) return 0;
+    auto isLark = [](const AdapterEntry *e) { return e->deviceId >= 0x8020 && e->deviceId <= 0x8023; };
+    auto isVirtual = [](const AdapterEntry *e) { return e->interfaceKind == TVX_INTERFACE_VIRTUAL; };
+    int c = CompareWWN(a->portWWN, b->portWWN);
+    int result = 0;
+    if (!isVirtual(a) && !isVirtual(b)) {
+        result = (isLark(a) && isLark(b)) ? -c : c;
+    } else if (c > 0) {
+        result = (a->instance > b->instance) - (a->instance < b->instance);
+    } else if (!isVirtual(b)) {
+        result = c;
+    } else {
+        result = a->instance == b->instance ? 0 : (a->instance > b->instance ? -1 : 1);
+    }
+    INV_DEBUG("FindLocationInAdapterEntryList: returns %d", result);
+    return result;
+}
+
+int AddAdapterToAdapterList(AdapterEntry *entry) {
+    if (entry == nullptr || IsAdapterEntryInList(entry) != 0) return -1;
+    if (g_AdapterList.first == nullptr) return AddNewAdapterToAdapterList(entry);
+    for (AdapterEntry *x = g_AdapterList.first; x != nullptr; x = x->next) {
+        if (FindLocationInAdapterEntryList(x, entry) > 0) {
+            entry->next = x;
+            entry->prev = x->prev;
+            if (x->prev != nullptr)
+                x->prev->next = entry;
+            else
+                g_AdapterList.first = entry;
+            x->prev = entry;
+            ++g_AdapterList.count;
+            return 0;
+        }
+    }
+    return AddNewAdapterToAdapterList(entry);
+}
+
+int CompareTVXDevicesByWWPN(const TVXDevice *a, const TVXDevice *b) {
+    if (a == nullptr || b == nullptr) return 0;
+    int c = CompareWWN(a->portProperty.PortWWN, b->portProperty.PortWWN);
+    if (c != 0 || (!IsVirtualPort(a) && !IsVirtualPort(b))) return c;
+    return (a->instance > b->instance) - (a->instance < b->instance);
+}
+
+// ---- Adapter entries -------------------------------------------------------
+
+int CreateAdapterEntryFromTVXDevice(TVXDevice *d, AdapterEntry *a) {
+    if (d == nullptr || a == nullptr) return -1;
+    int t = GetCxrType(d);
+    a->instance = d->instance;
+    a->handle = d->handle;
+    a->deviceId = d->chipProperty.PciDeviceId;
+    a->chipType = d->chipProperty.ChipType;
+    a->beaconState = d->beaconState;
+    a->interfaceKind = d->nodeProperty.InterfaceKind;
+    std::memcpy(a->nodeWWN, d->nodeProperty.NodeWWN, 8);
+    std::memcpy(a->portWWN, d->portProperty.PortWWN, 8);
+    std::memcpy(a->portId, d->portProperty.PortId, 3);
+    a->pciBus = static_cast<uint8_t>(d->chipProperty.PciBusNumber);
+    a->pciDevice = static_cast<uint8_t>(d->chipProperty.PciSlotNumber & 0x0F);
+    a->pciFunction = static_cast<uint8_t>((d->chipProperty.PciSlotNumber >> 5) & 7);
+    a->reserved = 0;
+    a->enableStatus = 0;
+    a->generation = t > 7 ? 2 : 1;
+    GetSerialNo(d, a->serialNo);
+    if (d->physicalPort > 0) a->physicalPort = d->physicalPort;
+    char hex[17];
+    WwnHexText(d->portProperty.PortWWN, hex);
+    CopyText(a->portWWNText, sizeof a->portWWNText, hex);
+    WwnHexText(d->nodeProperty.NodeWWN, hex);
+    CopyText(a->nodeWWNText, sizeof a->nodeWWNText, hex);
+    char model[33];
+    CopyText(model, sizeof model, d->nodeProperty.Model);
+    if (isSunAdapter(d) != 0 && std::strstr(model, "-S") == nullptr)
+        std::snprintf(a->model, sizeof a->model, "%.29s-S", model);
+    else
+        CopyText(a->model, sizeof a->model, model);
+    if (IsVirtualPort(d)) a->vPortId = d->nodeProperty.VirtualPortId;
+    a->qosType = static_cast<uint16_t>(d->qosType);
+    a->qosValue = static_cast<uint16_t>(d->qosValue);
+    INV_DEBUG("CreateAdapterEntryFromTVXDevice: ssid(nvram) SSVID=0x%04x SSDID=0x%04x", GetNvramSubsysVendorId(d),
+              GetNvramSubsysDeviceId(d));
+    a->ssvid = d->chipProperty.SubsysVendorId;
+    a->ssdid = d->chipProperty.SubsysDeviceId;
+    if (t >= 15) GetDeviceMacAddress(d, a->enodeMAC);
+    if (!IsFCoEEngineRecord(d)) {
+        GetAdapterStatus(d, a->statusText, sizeof a->statusText);
+        if (t >= 10) {
+            for (auto &slot : a->vPortWWPN)
+                slot = static_cast<uint8_t *>(CoreMalloc(8));
+            for (int i = 0; i < TVX_MAX_VPORTS; ++i) {
+                if (!IsValidWWPN(d->vPortTable[i])) break;
+                if (a->vPortWWPN[i] != nullptr) std::memcpy(a->vPortWWPN[i], d->vPortTable[i], 8);
+            }
+        }
+    }
+    a->portSpeed = d->portProperty.PortSpeed == 16 ? 10 : d->portProperty.PortSpeed;
+    a->reserved16 = -1;
+    a->entryFlag = 1;
+    a->qosMode = 0;
+    return 0;
+}
+
+// ---- List building -------------------------------------------------------
+
+TVXDevice *SortAdapterList(TVXDeviceList *deviceList) {
+    INV_DEBUG("SortAdapterList: pInstallationPath: %s", g_szConfigPath);
+    INV_DEBUG("SortAdapterList: Adapter file: %s", ADAPTERS_FILE_NAME);
+    SubSystemEntry *table = ReadSupportedAdapterTable(g_szConfigPath, true);
+    TVXDeviceList out{};
+    int fcoeCount = 0;
+    bool failed = false;
+    for (TVXDevice *d = deviceList != nullptr ? deviceList->first : nullptr; d != nullptr && !failed; d = d->next) {
+        if (AllZero(d->portProperty.PortWWN, 8) && AllZero(d->nodeProperty.NodeWWN, 8)) {
+            INV_DEBUG("SortAdapterList: Skipping HBA=%d WWNN=" WWN_FMT_UC " WWPN=" WWN_FMT_UC,
+                      static_cast<int>(d->instance), WWN_ARGS(d->nodeProperty.NodeWWN),
+                      WWN_ARGS(d->portProperty.PortWWN));
+            continue;
+        }
+        char serial[32];
+        GetSerialNo(d, serial);
+        int p = GetAdapterPciPhysicalPortNumber(d);
+
+        TVXDevice *twin = nullptr;
+        if (GetNvramSubsysDeviceId(d) == 0x10E && GetNvramSubsysVendorId(d) == 0x1077 &&
+            d->chipProperty.PciDeviceId == 0x8432) {
+            if (fcoeCount % 2 == 0) {
+                twin = CopyDevice(d);
+                if (twin == nullptr) {
+                    failed = true;
+                    break;
+                }
+                twin->nodeProperty.InterfaceKind = TVX_INTERFACE_FCOE_ENGINE;
+            }
+            ++fcoeCount;
+        }
+
+        for (TargetEntry *t = d->targets.first; t != nullptr; t = t->next) {
+            if (std::memcmp(t->inquiry + 16, "MSA2", 4) != 0) continue;
+            t->deviceType = 12;
+            // Byte 6 of each LUN record is cleared for these arrays.
+            for (LunEntry *l = t->luns.first; l != nullptr; l = l->next)
+                reinterpret_cast<uint8_t *>(l)[6] = 0;
+        }
+
+        TVXDevice *k = CopyDevice(d);
+        if (k == nullptr) {
+            if (twin != nullptr) CoreFree(twin);
+            failed = true;
+            break;
+        }
+        k->physicalPort = p > 0 ? static_cast<uint32_t>(p) : 0;
+        if (IsPhysicalPort(k)) k->chipProperty.ApiPortNumber = static_cast<uint8_t>(p);
+
+        auto *l = static_cast<AdapterEntry *>(CoreMalloc(sizeof(AdapterEntry)));
+        if (l != nullptr) {
+            CreateAdapterEntryFromTVXDevice(k, l);
+            l->physicalPort = k->physicalPort;
+            CopyText(l->serialNo, sizeof l->serialNo, serial);
+            if (isConvergedAdapter(k)) GetDeviceMacAddress(k, l->enodeMAC);
+            ApplyTableRow("SortAdapterList", table, k, l);
+            if (IsPhysicalPort(k)) {
+                INV_DEBUG("SortAdapterList: Adding HBA %d Port %d %.32s " WWN_FMT_UC
+                          " (interface=%d) to adapter entry list...",
+                          static_cast<int>(k->instance), static_cast<int>(l->physicalPort), k->nodeProperty.Model,
+                          WWN_ARGS(k->portProperty.PortWWN), static_cast<int>(k->nodeProperty.InterfaceKind));
+                if (AddAdapterToAdapterList(l) != 0) {
+                    FreeAdapterEntry(l);
+                    l = nullptr;
+                }
+                // Entries for this port's virtual ports that are open instances.
+                for (int i = 0; l != nullptr && i < TVX_MAX_VPORTS; ++i) {
+                    const uint8_t *w = l->vPortWWPN[i];
+                    if (!IsValidWWPN(w)) continue;
+                    for (TVXDevice *v = deviceList->first; v != nullptr; v = v->next) {
+                        if (std::memcmp(v->portProperty.PortWWN, w, 8) != 0) continue;
+                        auto *ve = static_cast<AdapterEntry *>(CoreMalloc(sizeof(AdapterEntry)));
+                        if (ve == nullptr) break;
+                        CreateAdapterEntryFromTVXDevice(v, ve);
+                        CopyText(ve->description, sizeof ve->description, l->description);
+                        INV_DEBUG("SortAdapterList:: Adding vPort %d %s vid=%d...\n", static_cast<int>(v->instance),
+                                  ve->portWWNText, static_cast<int>(ve->vPortId));
+                        if (IsAdapterEntryInList(ve) != 0)
+                            FreeAdapterEntry(ve);
+                        else
+                            LinkEntryAfter(l, ve);
+                        break;
+                    }
+                }
+            } else {
+                FreeAdapterEntry(l);
+            }
+        }
+
+        auto insertOrdered = [&out](TVXDevice *n) {
+            TVXDevice *r = out.first;
+            while (r != nullptr && CompareTVXDevicesByWWPN(r, n) <= 0)
+                r = r->next;
+            InsertDeviceBefore(out, r, n);
+        };
+        if (IsPhysicalPort(k))
+            insertOrdered(k);
+        else
+            CoreFree(k);
+        if (twin != nullptr) {
+            INV_DEBUG("SortAdapterList: Adding FCoE Engine to Adapter list");
+            g_bFCoEEnginePresent = 1;
+            insertOrdered(twin);
+        }
+    }
+    FreeSubSystemList(table);
+    if (failed) {
+        INV_DEBUG("SortAdapterList: Unable to allocate memory!");
+        FreeDeviceCopies(out.first);
+        return nullptr;
+    }
+    return out.first;
+}
+
+TVXDevice *BuildVornDeviceList(TVXDevice *first) {
+    // Copies ordered by serial number; a stable sort keeps the WWPN order of
+    // the ports of one card (a new record goes after equal serials).
+    std::vector<std::pair<std::string, TVXDevice *>> records;
+    for (TVXDevice *r = first; r != nullptr; r = r->next) {
+        TVXDevice *c = CopyDevice(r);
+        if (c == nullptr) {
+            INV_DEBUG("BuildVornDeviceList: Unable to allocate memory!");
+            for (auto &rec : records)
+                CoreFree(rec.second);
+            return nullptr;
+        }
+        char serial[32];
+        GetDeviceSerial(c, serial);
+        records.emplace_back(serial, c);
+    }
+    std::stable_sort(records.begin(), records.end(),
+                     [](const auto &a, const auto &b) { return std::strcmp(a.first.c_str(), b.first.c_str()) < 0; });
+    TVXDeviceList list{};
+    for (auto &rec : records)
+        AppendDevice(list, rec.second);
+
+    std::string previous;
+    bool port1Seen = false;
+    bool port2Seen = false;
+    for (auto &rec : records) {
+        TVXDevice *r = rec.second;
+        int t = GetCxrType(r);
+        if ((t >= 13 && t <= 23) || !IsPhysicalPort(r)) continue;
+        int p = GetAdapterPciPhysicalPortNumber(r);
+        if (rec.first != previous) {
+            r->physicalPort = p > 0 ? static_cast<uint32_t>(p) : 0;
+            port1Seen = p == 1;
+            port2Seen = p == 2;
+        } else if (p == 1) {
+            r->physicalPort = port1Seen ? 3 : 1;
+            port1Seen = true;
+        } else if (p == 2) {
+            r->physicalPort = port2Seen ? 4 : 2;
+            port2Seen = true;
+        } else {
+            r->physicalPort = p > 0 ? static_cast<uint32_t>(p) : 0;
+        }
+        previous = rec.first;
+    }
+    RemoveAllAdaptersFromAdapterList();
+    InitAdapterList();
+    BuildAdapterEntryList(list.first);
+    return list.first;
+}
+
+int BuildAdapterEntryList(TVXDevice *first) {
+    INV_DEBUG("BuildAdapterEntryList: pInstallationPath: %s", g_szConfigPath);
+    INV_DEBUG("BuildAdapterEntryList: Adapter file: %s", ADAPTERS_FILE_NAME);
+    SubSystemEntry *table = ReadSupportedAdapterTable(g_szConfigPath, false);
+    PrintSubSystemList(table);
+    for (TVXDevice *r = first; r != nullptr; r = r->next) {
+        INV_DEBUG("BuildAdapterEntryList: Instance=%d WWPN=" WWN_FMT_UC, static_cast<int>(r->instance),
+                  WWN_ARGS(r->portProperty.PortWWN));
+        auto *a = static_cast<AdapterEntry *>(CoreMalloc(sizeof(AdapterEntry)));
+        if (a == nullptr) continue;
+        CreateAdapterEntryFromTVXDevice(r, a);
+        ApplyTableRow("BuildAdapterEntryList", table, r, a);
+        if (AddNewAdapterToAdapterList(a) != 0) FreeAdapterEntry(a);
+    }
+    FreeSubSystemList(table);
+    return 0;
+}
+
+void BuildHBADevices() {
+    INV_DEBUG("BuildHBADevices: Enter...");
+    TVXDevice *sorted = SortAdapterList(&g_DeviceList);
+    TVXDevice *first = BuildVornDeviceList(sorted);
+    FreeDeviceCopies(sorted);
+    g_HBAList = TVXDeviceList{};
+    for (TVXDevice *r = first; r != nullptr;) {
+        TVXDevice *next = r->next;
+        AppendDevice(g_HBAList, r);
+        r = next;
+    }
+    int count = 0;
+    for (TVXDevice *r = g_HBAList.first; r != nullptr; r = r->next) {
+        ApplyOEMModelName(r);
+        INV_DEBUG("BuildHBADevices: Adding (HBA %d " WWN_FMT_UC " %.32s) to HBA list.", static_cast<int>(r->instance),
+                  WWN_ARGS(r->portProperty.PortWWN), r->nodeProperty.Model);
+        ++count;
+    }
+    INV_DEBUG("BuildHBADevices: Added %d HBA(s)", count);
+    for (TVXDevice *r = g_HBAList.first; r != nullptr; r = r->next) {
+        INV_DEBUG("BuildHBADevices: HBA %d physical port %d", static_cast<int>(r->instance),
+                  static_cast<int>(r->physicalPort));
+        if (isOEMSingleBiosChip(r) == 12) {
+            INV_DEBUG("BuildHBADevices: Found OEM HBA with single BIOS chip.");
+            UpdateOEMSingleChipBiosVersion(r);
+        }
+    }
+}
