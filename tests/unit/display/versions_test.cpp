@@ -62,7 +62,7 @@ TEST(VpdVersions, Parsers) {
     struct {
         const char *text;
         uint8_t v[2];
-    } two[] = {{"03.21", {3, 21}}, {"3.21", {3, 2}}, {"", {0, 0}}, {"12", {12, 0}}};
+    } two[] = {{"03.21", {3, 21}}, {"3.21", {3, 1}}, {"", {0, 0}}, {"12", {12, 0}}};
     for (const auto &c : two) {
         uint8_t out[2] = {0xEE, 0xEE};
         ParseVpdTwoPartVersion(c.text, out);

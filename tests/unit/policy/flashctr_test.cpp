@@ -61,7 +61,7 @@ const LineCase kLines[] = {
     {"blanks only", "  \t \r\n", 0, "", "", "", "", {}, {}, {}, {}, {}},
     {"separators only", ",,\t,,\n", 0, "", "", "", "", {}, {}, {}, {}, {}},
     {"image trimmed",
-     "a,b,c,1.0,1.0,1.0,1.0.0, \t my img.bin \t,2.0.0",
+     "a,b,c,1.0,1.0,1.0,1.0.0,   my img.bin  ,2.0.0",
      1,
      "a",
      "b",
