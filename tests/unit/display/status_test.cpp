@@ -64,7 +64,6 @@ TEST(PortStatus, Texts) {
         {"fec bit below family 24", Device(0x2532), 0, Port(1, 0, 0x8000), "Online"},
         {"state 2 converged", Device(0x8001), 0, Port(2), "Link Down"},
         {"state 2 fc", Device(0x2532), 0, Port(2), "Loop down"},
-        {"state 2 fcoe engine", Device(0x8432, 0x10E, 0x1077), 0, Port(2), "Link Down"},
         {"state 3 old", Device(0x2312), 0, Port(3), "Loop down"},
         {"state 3 new", Device(0x2532), 0, Port(3), "Link Down"},
         {"state 0", Device(0x2532), 0, Port(0), "Unknown"},
