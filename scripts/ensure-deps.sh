@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, only when one
+# is missing (quiet and idempotent otherwise).
+set -euo pipefail
+packages=(cmake g++ make libgtest-dev nlohmann-json3-dev libbenchmark-dev g++-mingw-w64-x86-64 wine libssl-dev python3)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -ne 0 ] && command -v sudo >/dev/null && sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
