@@ -1,0 +1,872 @@
+// The C interface of the simulated library: handles, properties, flash
+// regions, online update sessions, faults and the journal.
+#include "sim_model.h"
+#include "torvex_sim.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+
+#ifdef _WIN32
+#include <process.h>
+#define SIM_GETPID _getpid
+#else
+#include <unistd.h>
+#define SIM_GETPID getpid
+#endif
+
+namespace tsim {
+TVX_STATUS ScsiInquiry(Port &p, const TVX_SCSI_ADDRESS *a, uint8_t evpd, uint8_t page, uint8_t *data, uint32_t dataSize,
+                       uint8_t *sense, uint32_t senseSize);
+TVX_STATUS ScsiReportLuns(Port &p, const TVX_SCSI_ADDRESS *a, uint8_t *data, uint32_t dataSize, uint8_t *sense,
+                          uint32_t senseSize);
+TVX_STATUS ScsiReadCapacity(Port &p, const TVX_SCSI_ADDRESS *a, uint8_t *data, uint32_t dataSize, uint8_t *sense,
+                            uint32_t senseSize);
+TVX_STATUS ScsiPassThru(Port &p, const TVX_SCSI_ADDRESS *a, const uint8_t *cdb, uint32_t cdbLength, uint32_t direction,
+                        uint8_t *data, uint32_t dataSize, uint8_t *sense, uint32_t senseSize);
+} // namespace tsim
+
+using namespace tsim;
+using json = nlohmann::json;
+
+namespace {
+
+struct Handle {
+    int port = 0;
+    bool aen = false;
+};
+
+struct State {
+    std::unique_ptr<Host> host;
+    bool attempted = false;
+    std::string loadedFrom;
+    std::string lastError;
+    std::set<std::string> reported;
+    std::map<uint32_t, Handle> handles;
+    uint32_t nextHandle = 0x100;
+    uint32_t nextSession = 1;
+    uint64_t seq = 0;
+};
+
+State &S() {
+    static State s;
+    return s;
+}
+
+const char *EnvHost() {
+    const char *e = std::getenv("TORVEX_SIM_HOST");
+    return e ? e : "";
+}
+
+// Loads the host named by TORVEX_SIM_HOST on first use, and again when it
+// names another file while no handle is open.
+Host *GetHost() {
+    State &s = S();
+    std::string want = EnvHost();
+    if (s.attempted && (want == s.loadedFrom || !s.handles.empty())) return s.host.get();
+    s.attempted = true;
+    s.loadedFrom = want;
+    s.host.reset();
+    s.lastError.clear();
+    s.seq = 0;
+    if (want.empty()) return nullptr;
+    std::string err;
+    s.host = LoadHost(want, err);
+    if (!s.host) {
+        s.lastError = err;
+        if (s.reported.insert(err).second) std::fprintf(stderr, "torvex-sim: %s\n", err.c_str());
+        return nullptr;
+    }
+    if (const char *ro = std::getenv("TORVEX_SIM_READONLY"); ro && *ro && std::strcmp(ro, "0") != 0)
+        s.host->readOnly = true;
+    if (const char *j = std::getenv("TORVEX_SIM_JOURNAL"); j && *j) s.host->journal = j;
+    if (s.host->journal == "off") s.host->journal.clear();
+    if (const char *a = std::getenv("TORVEX_SIM_JOURNAL_ALL"); a && *a && std::strcmp(a, "0") != 0)
+        s.host->journalAll = true;
+    return s.host.get();
+}
+
+std::string Hex32(uint32_t v) {
+    char b[16];
+    std::snprintf(b, sizeof b, "0x%08X", v);
+    return b;
+}
+std::string HexCode(uint32_t v) {
+    char b[16];
+    std::snprintf(b, sizeof b, "0x%02X", v);
+    return b;
+}
+
+void Journal(Host &h, json line) {
+    State &s = S();
+    if (h.journal.empty()) return;
+    json out = json::object();
+    out["seq"] = ++s.seq;
+    out["pid"] = int(SIM_GETPID());
+    for (auto it = line.begin(); it != line.end(); ++it)
+        out[it.key()] = *it;
+    std::ofstream f(h.journal, std::ios::app | std::ios::binary);
+    if (f) f << out.dump() << '\n';
+}
+
+void AddPortInfo(json &j, const Host &h, int port) {
+    const Port &p = h.ports[size_t(port)];
+    j["instance"] = port;
+    j["card"] = p.cardName;
+    j["chip"] = p.chipIndex;
+    j["port"] = p.portIndex;
+}
+
+// Scripted fault for this call, if any (0: none).
+uint32_t CheckFault(Host &h, const char *fn, int instance, std::optional<uint32_t> region, bool isWrite, bool isRead) {
+    for (tsim::Fault &f : h.faults) {
+        bool match = f.op == fn || f.op == "any" || (f.op == "write" && isWrite) || (f.op == "read" && isRead) ||
+                     (f.op == "open" && std::strcmp(fn, "TvxOpenDevice") == 0);
+        if (!match) continue;
+        if (f.instance && *f.instance != instance) continue;
+        if (f.region && (!region || *f.region != *region)) continue;
+        uint64_t idx = f.seen++;
+        if (idx < f.skip) continue;
+        idx -= f.skip;
+        uint32_t st = idx < f.statuses.size() ? f.statuses[size_t(idx)] : f.then.value_or(0);
+        if (st != 0) return st;
+    }
+    return 0;
+}
+
+// Records a call in the journal when every call is to be recorded.
+TVX_STATUS Done(Host *h, const char *fn, int port, TVX_STATUS st) {
+    if (h && h->journalAll) {
+        json j = {{"op", "call"}, {"fn", fn}, {"status", Hex32(st)}};
+        if (port >= 0) AddPortInfo(j, *h, port);
+        Journal(*h, j);
+    }
+    return st;
+}
+
+// Resolves a handle; on failure sets st.
+Port *Resolve(uint32_t handle, Host *&h, int &port, TVX_STATUS &st) {
+    h = S().host.get();
+    port = -1;
+    if (!h) {
+        st = TVX_ERR_INVALID_HANDLE;
+        return nullptr;
+    }
+    auto it = S().handles.find(handle);
+    if (it == S().handles.end()) {
+        st = TVX_ERR_INVALID_HANDLE;
+        return nullptr;
+    }
+    port = it->second.port;
+    st = TVX_STATUS_OK;
+    return &h->ports[size_t(port)];
+}
+
+TVX_STATUS CopyOut(char *text, uint32_t size, const std::string &s) {
+    if (!text || size == 0) return TVX_ERR_INVALID_PARAMETER;
+    size_t n = std::min<size_t>(size - 1, s.size());
+    std::memcpy(text, s.data(), n);
+    text[n] = 0;
+    return n < s.size() ? TVX_ERR_BUFFER_TOO_SMALL : TVX_STATUS_OK;
+}
+
+void RefreshRunning(Host &h, Port &p) {
+    if (p.runningFwFixed) return;
+    FlashVersions v = ReadFlashVersions(h, *p.chip);
+    char t[24];
+    if (v.fw)
+        std::snprintf(t, sizeof t, "%u.%02u.%02u", v.fwV[0], v.fwV[1], v.fwV[2]);
+    else
+        std::snprintf(t, sizeof t, "0.00.00");
+    std::memcpy(p.nodeProp.FirmwareVersion, t, sizeof t);
+    p.runningFwFixed = true;
+}
+
+// After a successful flash write: count it, and end the process when the
+// host asks for a power cut after this many writes.
+void CountWrite(Host &h, int port) {
+    h.flashWrites++;
+    if (h.powerCutAfter && h.flashWrites == h.powerCutAfter) {
+        json j = {{"op", "power_cut"}, {"writes", h.flashWrites}};
+        AddPortInfo(j, h, port);
+        Journal(h, j);
+        std::fflush(nullptr);
+        std::_Exit(99);
+    }
+}
+
+TVX_STATUS RegionWrite(const char *fn, uint32_t handle, uint32_t options, const uint8_t *buffer, uint32_t size,
+                       uint32_t region, bool hasOptions) {
+    Host *h;
+    int port;
+    TVX_STATUS st;
+    Port *p = Resolve(handle, h, port, st);
+    if (!p) return st;
+    Chip &chip = *p->chip;
+    json j = {{"op", "write"}, {"fn", fn}, {"region", HexCode(region)}, {"size", size}};
+    if (hasOptions) j["options"] = options;
+    AddPortInfo(j, *h, port);
+    const Region *r = FindRegion(chip, region);
+    if (!buffer)
+        st = TVX_ERR_INVALID_PARAMETER;
+    else if (!r)
+        st = TVX_ERR_INVALID_REGION;
+    else if (size == 0 || size > r->size || (size != r->size && !(chip.partialWrites && !r->whole)))
+        st = TVX_ERR_INVALID_SIZE;
+    else if (uint32_t f = CheckFault(*h, fn, port, region, true, false))
+        st = f;
+    else if (!WriteRegion(*h, chip, *r, 0, buffer, size))
+        st = TVX_ERR_FLASH_WRITE;
+    else {
+        bool noReset = chip.resetMode == Chip::Always || (chip.resetMode == Chip::OnRequest && (options & 1));
+        st = noReset ? TVX_ERR_RESET_DISABLED : TVX_STATUS_OK;
+    }
+    if (buffer) {
+        char d[20];
+        std::snprintf(d, sizeof d, "%016llx", (unsigned long long)Fnv1a64(buffer, size));
+        j["fnv1a64"] = d;
+    }
+    j["status"] = Hex32(st);
+    Journal(*h, j);
+    if (st == TVX_STATUS_OK || st == TVX_ERR_RESET_DISABLED) CountWrite(*h, port);
+    return st;
+}
+
+struct StatusText {
+    uint32_t code;
+    const char *text;
+};
+const StatusText kTexts[] = {
+    {TVX_STATUS_OK, "Success"},
+    {TVX_ERR_GENERAL, "General failure"},
+    {TVX_ERR_INVALID_HANDLE, "Invalid device handle"},
+    {TVX_ERR_INVALID_PARAMETER, "Invalid parameter"},
+    {TVX_ERR_NOT_SUPPORTED, "Operation not supported"},
+    {TVX_ERR_INVALID_REGION, "Invalid flash region"},
+    {TVX_ERR_INVALID_SIZE, "Invalid size for the flash region"},
+    {TVX_ERR_FLASH_WRITE, "Flash write failed"},
+    {TVX_ERR_FLASH_READ, "Flash read failed"},
+    {TVX_ERR_NO_MEMORY, "Out of memory"},
+    {TVX_ERR_CHECK_CONDITION, "SCSI check condition"},
+    {TVX_ERR_RESERVATION, "SCSI reservation conflict"},
+    {TVX_ERR_ONLINE_UPDATE_FAILED, "Online flash update failed"},
+    {TVX_ERR_BUSY, "Device busy, MPI reset pending"},
+    {TVX_ERR_DATA_UNDERRUN, "SCSI data underrun"},
+    {TVX_ERR_DATA_OVERRUN, "SCSI data overrun"},
+    {TVX_ERR_NO_MORE_DEVICES, "No more devices"},
+    {TVX_ERR_NOT_READY, "Device not ready"},
+    {TVX_ERR_BUFFER_TOO_SMALL, "Buffer too small"},
+    {TVX_ERR_RESET_PENDING, "Adapter reset pending"},
+    {TVX_ERR_SCSI_RESIDUAL, "SCSI command completed with residual"},
+    {TVX_ERR_SCSI_TIMEOUT, "SCSI command timed out"},
+    {TVX_ERR_TARGET_NOT_READY, "Target not ready"},
+    {TVX_ERR_SCSI_TRANSPORT, "SCSI transport error"},
+    {TVX_ERR_SESSION_OPEN, "Flash update session already open"},
+    {TVX_ERR_RESET_DISABLED, "Reset disabled, update done"},
+};
+
+template <class T> TVX_STATUS CopyRecords(const std::vector<T> &src, T *records, uint32_t *count) {
+    if (!count) return TVX_ERR_INVALID_PARAMETER;
+    uint32_t room = *count;
+    uint32_t n = uint32_t(src.size());
+    if (room > 0 && !records) return TVX_ERR_INVALID_PARAMETER;
+    uint32_t put = std::min(room, n);
+    for (uint32_t i = 0; i < put; ++i)
+        records[i] = src[i];
+    *count = n;
+    return put < n ? TVX_ERR_BUFFER_TOO_SMALL : TVX_STATUS_OK;
+}
+
+} // namespace
+
+extern "C" {
+
+TVX_API void TvxSimReset(void) {
+    State &s = S();
+    s.host.reset();
+    s.attempted = false;
+    s.loadedFrom.clear();
+    s.lastError.clear();
+    s.handles.clear();
+    s.seq = 0;
+}
+
+TVX_API TVX_STATUS TvxSimGetInstanceInfo(uint32_t instance, char *card, uint32_t cardSize, uint32_t *chip,
+                                         uint32_t *port) {
+    Host *h = GetHost();
+    if (!h || instance >= h->ports.size()) return TVX_ERR_NO_MORE_DEVICES;
+    const Port &p = h->ports[instance];
+    if (chip) *chip = uint32_t(p.chipIndex);
+    if (port) *port = uint32_t(p.portIndex);
+    return card ? CopyOut(card, cardSize, p.cardName) : TVX_STATUS_OK;
+}
+
+TVX_API TVX_STATUS TvxSimGetRegionInfo(uint32_t instance, uint32_t code, uint64_t *offset, uint32_t *size,
+                                       uint32_t *source) {
+    Host *h = GetHost();
+    if (!h || instance >= h->ports.size()) return TVX_ERR_NO_MORE_DEVICES;
+    Chip &c = *h->ports[instance].chip;
+    const Region *r = FindRegion(c, code);
+    if (!r) return TVX_ERR_INVALID_REGION;
+    if (offset) *offset = r->offset;
+    if (size) *size = r->size;
+    if (source) *source = RegionSource(*h, c, *r);
+    return TVX_STATUS_OK;
+}
+
+TVX_API TVX_STATUS TvxSimGetLoadError(char *text, uint32_t size) {
+    GetHost();
+    return CopyOut(text, size, S().lastError);
+}
+
+TVX_API TVX_STATUS TvxOpenDevice(uint32_t instance, uint32_t *handle) {
+    Host *h = GetHost();
+    if (!handle) return Done(h, "TvxOpenDevice", -1, TVX_ERR_INVALID_PARAMETER);
+    *handle = 0;
+    if (!h || instance >= h->ports.size()) return Done(h, "TvxOpenDevice", -1, TVX_ERR_NO_MORE_DEVICES);
+    Port &p = h->ports[instance];
+    int port = int(instance);
+    TVX_STATUS st = CheckFault(*h, "TvxOpenDevice", port, std::nullopt, false, false);
+    if (st == 0) {
+        if (p.openMode == Port::NotReady && p.notReadyLeft > 0) {
+            if (p.notReadyLeft != INT32_MAX) p.notReadyLeft--;
+            st = TVX_ERR_NOT_READY;
+        } else if (p.openMode == Port::Fail) {
+            st = p.openFailStatus;
+        }
+    }
+    json j = {{"op", "open"}};
+    AddPortInfo(j, *h, port);
+    if (st == 0) {
+        uint32_t hd = S().nextHandle++;
+        S().handles[hd] = Handle{port, false};
+        *handle = hd;
+        j["handle"] = hd;
+    }
+    j["status"] = Hex32(st);
+    Journal(*h, j);
+    return st;
+}
+
+TVX_API TVX_STATUS TvxCloseDevice(uint32_t handle) {
+    Host *h;
+    int port;
+    TVX_STATUS st;
+    Port *p = Resolve(handle, h, port, st);
+    if (!p) return st;
+    if (uint32_t f = CheckFault(*h, "TvxCloseDevice", port, std::nullopt, false, false)) st = f;
+    json j = {{"op", "close"}, {"handle", handle}};
+    AddPortInfo(j, *h, port);
+    if (st == 0) {
+        Chip &c = *p->chip;
+        if (c.sessionOpen && c.sessionHandle == handle) {
+            // a session left open by the closing handle ends with it
+            c.sessionOpen = false;
+            j["session_dropped"] = c.sessionId;
+        }
+        S().handles.erase(handle);
+    }
+    j["status"] = Hex32(st);
+    Journal(*h, j);
+    return st;
+}
+
+static TVX_STATUS Aen(uint32_t handle, bool enable) {
+    const char *fn = enable ? "TvxEnableAen" : "TvxDisableAen";
+    Host *h;
+    int port;
+    TVX_STATUS st;
+    Port *p = Resolve(handle, h, port, st);
+    if (!p) return st;
+    if (!p->aenSupported)
+        st = TVX_ERR_NOT_SUPPORTED;
+    else if (uint32_t f = CheckFault(*h, fn, port, std::nullopt, false, false))
+        st = f;
+    else
+        S().handles[handle].aen = enable;
+    json j = {{"op", enable ? "aen_enable" : "aen_disable"}, {"handle", handle}, {"status", Hex32(st)}};
+    AddPortInfo(j, *h, port);
+    Journal(*h, j);
+    return st;
+}
+TVX_API TVX_STATUS TvxEnableAen(uint32_t handle) { return Aen(handle, true); }
+TVX_API TVX_STATUS TvxDisableAen(uint32_t handle) { return Aen(handle, false); }
+
+TVX_API TVX_STATUS TvxGetVersion(char *text, uint32_t size) {
+    Host *h = GetHost();
+    return CopyOut(text, size, h ? h->version : std::string("1.28.122.0"));
+}
+
+TVX_API TVX_STATUS TvxGetErrorString(TVX_STATUS status, char *text, uint32_t size) {
+    for (const StatusText &t : kTexts)
+        if (t.code == status) return CopyOut(text, size, t.text);
+    char b[48];
+    std::snprintf(b, sizeof b, "Unknown status 0x%08X", status);
+    return CopyOut(text, size, b);
+}
+
+// Common prologue of the handle operations.
+#define SIM_BEGIN(fn)                                                                                                  \
+    static const char *const kFn = fn;                                                                                 \
+    Host *h;                                                                                                           \
+    int port;                                                                                                          \
+    TVX_STATUS st;                                                                                                     \
+    Port *p = Resolve(handle, h, port, st);                                                                            \
+    if (!p) return st;                                                                                                 \
+    if (uint32_t f_ = CheckFault(*h, kFn, port, std::nullopt, false, false)) return Done(h, kFn, port, f_);
+#define SIM_END(status) return Done(h, kFn, port, (status))
+
+TVX_API TVX_STATUS TvxGetHbaDeviceChipProperty(uint32_t handle, TVX_CHIP_PROPERTY *out) {
+    SIM_BEGIN("TvxGetHbaDeviceChipProperty");
+    if (!out) SIM_END(TVX_ERR_INVALID_PARAMETER);
+    *out = p->chipProp;
+    SIM_END(TVX_STATUS_OK);
+}
+
+TVX_API TVX_STATUS TvxGetHbaDeviceDriverProperty(uint32_t handle, TVX_DRIVER_PROPERTY *out) {
+    SIM_BEGIN("TvxGetHbaDeviceDriverProperty");
+    if (!out) SIM_END(TVX_ERR_INVALID_PARAMETER);
+    *out = p->driverProp;
+    SIM_END(TVX_STATUS_OK);
+}
+
+TVX_API TVX_STATUS TvxGetHbaDeviceNodeProperty(uint32_t handle, TVX_NODE_PROPERTY *out) {
+    SIM_BEGIN("TvxGetHbaDeviceNodeProperty");
+    if (!out) SIM_END(TVX_ERR_INVALID_PARAMETER);
+    TVX_NODE_PROPERTY &np = p->nodeProp;
+    FlashVersions v = ReadFlashVersions(*h, *p->chip);
+    if (p->autoOptRom) {
+        std::memset(np.OptRomVersion, 0, sizeof np.OptRomVersion);
+        if (v.bios) std::snprintf(np.OptRomVersion, sizeof np.OptRomVersion, "%u.%02u", v.biosV[0], v.biosV[1]);
+    }
+    if (p->autoFlags) {
+        np.FlashImageFlags &= ~(TVX_FLASH_IMAGE_FW | TVX_FLASH_IMAGE_EFI | TVX_FLASH_IMAGE_FCODE);
+        if (v.fw) np.FlashImageFlags |= TVX_FLASH_IMAGE_FW;
+        if (v.efi) np.FlashImageFlags |= TVX_FLASH_IMAGE_EFI;
+        if (v.fcode) np.FlashImageFlags |= TVX_FLASH_IMAGE_FCODE;
+    }
+    static const uint8_t zero[3] = {0, 0, 0};
+    if (p->autoFw) std::memcpy(np.FlashFwVersion, v.fw ? v.fwV : zero, 3);
+    if (p->autoEfi) std::memcpy(np.FlashEfiVersion, v.efi ? v.efiV : zero, 2);
+    if (p->autoFcode) {
+        np.FlashFcodeVersion[0] = v.fcode ? v.fcodeV[0] : 0;
+        np.FlashFcodeVersion[1] = v.fcode ? v.fcodeV[1] : 0;
+        np.FlashFcodeVersion[2] = 0;
+    }
+    RefreshRunning(*h, *p);
+    *out = np;
+    SIM_END(TVX_STATUS_OK);
+}
+
+TVX_API TVX_STATUS TvxGetHbaDevicePortProperty(uint32_t handle, uint32_t portArg, TVX_PORT_PROPERTY *out) {
+    SIM_BEGIN("TvxGetHbaDevicePortProperty");
+    if (!out || portArg != 0) SIM_END(TVX_ERR_INVALID_PARAMETER);
+    *out = p->portProp;
+    SIM_END(TVX_STATUS_OK);
+}
+
+TVX_API TVX_STATUS TvxGetStatistics(uint32_t handle, uint32_t portArg, TVX_STATISTICS *out) {
+    SIM_BEGIN("TvxGetStatistics");
+    if (!out || portArg != 0) SIM_END(TVX_ERR_INVALID_PARAMETER);
+    *out = p->stats;
+    SIM_END(TVX_STATUS_OK);
+}
+
+TVX_API TVX_STATUS TvxGetBeaconControl(uint32_t handle, uint32_t *state) {
+    SIM_BEGIN("TvxGetBeaconControl");
+    if (!state) SIM_END(TVX_ERR_INVALID_PARAMETER);
+    if (!p->beacon) SIM_END(TVX_ERR_NOT_SUPPORTED);
+    *state = *p->beacon;
+    SIM_END(TVX_STATUS_OK);
+}
+
+TVX_API TVX_STATUS TvxGetNVRam(uint32_t handle, uint32_t portArg, uint32_t region, uint8_t *buffer, uint32_t size) {
+    SIM_BEGIN("TvxGetNVRam");
+    if (!buffer || portArg != 0 || (region != 1 && region != 2)) SIM_END(TVX_ERR_INVALID_PARAMETER);
+    if (size < TVX_NVRAM_SIZE) SIM_END(TVX_ERR_BUFFER_TOO_SMALL);
+    std::memcpy(buffer, p->nvram[region - 1], TVX_NVRAM_SIZE);
+    SIM_END(TVX_STATUS_OK);
+}
+
+TVX_API TVX_STATUS TvxGetVariableValue(uint32_t handle, const uint8_t *nvram, uint32_t param, uint32_t *value) {
+    SIM_BEGIN("TvxGetVariableValue");
+    (void)p;
+    if (!nvram || !value || param == 0 || param > 255) SIM_END(TVX_ERR_INVALID_PARAMETER);
+    if (param == TVX_NVRAM_PARAM_SSVID)
+        *value = uint32_t(nvram[0x0C] | (nvram[0x0D] << 8));
+    else if (param == TVX_NVRAM_PARAM_SSDID)
+        *value = uint32_t(nvram[0x0E] | (nvram[0x0F] << 8));
+    else
+        *value = nvram[0x100 + param];
+    SIM_END(TVX_STATUS_OK);
+}
+
+TVX_API TVX_STATUS TvxGetHbaSupportedFeatureList(uint32_t handle, TVX_FEATURE_LIST *list) {
+    SIM_BEGIN("TvxGetHbaSupportedFeatureList");
+    if (!list) SIM_END(TVX_ERR_INVALID_PARAMETER);
+    uint32_t n = uint32_t(p->features.size());
+    uint32_t room = list->Count;
+    list->Count = n;
+    if (room < n) SIM_END(TVX_ERR_BUFFER_TOO_SMALL);
+    for (uint32_t i = 0; i < n; ++i)
+        list->Entry[i] = p->features[i];
+    SIM_END(TVX_STATUS_OK);
+}
+
+TVX_API TVX_STATUS TvxGetOptionRomLayout(uint32_t handle, uint32_t reserved, TVX_OPTION_ROM_LAYOUT *layout) {
+    SIM_BEGIN("TvxGetOptionRomLayout");
+    (void)reserved;
+    if (!layout) SIM_END(TVX_ERR_INVALID_PARAMETER);
+    const std::vector<Region> &rs = p->chip->regions;
+    uint32_t n = uint32_t(rs.size());
+    uint32_t room = layout->Size != 0 ? (layout->Size >= 8 ? (layout->Size - 8) / 8 : 0) : layout->Count;
+    layout->Size = 8 + 8 * n;
+    layout->Count = n;
+    if (n == 0) SIM_END(TVX_ERR_NOT_SUPPORTED);
+    if (room < n) SIM_END(TVX_ERR_BUFFER_TOO_SMALL);
+    for (uint32_t i = 0; i < n; ++i) {
+        layout->Region[i].Region = rs[i].code;
+        layout->Region[i].Size = rs[i].size;
+    }
+    SIM_END(TVX_STATUS_OK);
+}
+
+TVX_API TVX_STATUS TvxGetOptionRomEx(uint32_t handle, uint32_t reserved, uint8_t *buffer, uint32_t size,
+                                     uint32_t region) {
+    Host *h;
+    int port;
+    TVX_STATUS st;
+    Port *p = Resolve(handle, h, port, st);
+    if (!p) return st;
+    (void)reserved;
+    const char *fn = "TvxGetOptionRomEx";
+    const Region *r = FindRegion(*p->chip, region);
+    if (!buffer) return Done(h, fn, port, TVX_ERR_INVALID_PARAMETER);
+    if (!r) return Done(h, fn, port, TVX_ERR_INVALID_REGION);
+    if (size == 0 || size > r->size) return Done(h, fn, port, TVX_ERR_INVALID_SIZE);
+    if (uint32_t f = CheckFault(*h, fn, port, region, false, true)) return Done(h, fn, port, f);
+    if (!ReadRegion(*h, *p->chip, *r, 0, buffer, size)) return Done(h, fn, port, TVX_ERR_FLASH_READ);
+    return Done(h, fn, port, TVX_STATUS_OK);
+}
+
+TVX_API TVX_STATUS TvxUpdateOptionRomEx(uint32_t handle, uint32_t reserved, const uint8_t *buffer, uint32_t size,
+                                        uint32_t region) {
+    (void)reserved;
+    return RegionWrite("TvxUpdateOptionRomEx", handle, 0, buffer, size, region, false);
+}
+
+TVX_API TVX_STATUS TvxUpdateOptionRomEx2(uint32_t handle, uint32_t options, const uint8_t *buffer, uint32_t size,
+                                         uint32_t region) {
+    return RegionWrite("TvxUpdateOptionRomEx2", handle, options, buffer, size, region, true);
+}
+
+TVX_API TVX_STATUS TvxUpdateOptionRom(uint32_t handle, uint32_t reserved, const uint8_t *buffer, uint32_t size) {
+    Host *h;
+    int port;
+    TVX_STATUS st;
+    Port *p = Resolve(handle, h, port, st);
+    if (!p) return st;
+    (void)reserved;
+    Chip &chip = *p->chip;
+    json j = {{"op", "write"}, {"fn", "TvxUpdateOptionRom"}, {"region", "all"}, {"size", size}};
+    AddPortInfo(j, *h, port);
+    if (!buffer)
+        st = TVX_ERR_INVALID_PARAMETER;
+    else if (size == 0 || size > chip.flashSize)
+        st = TVX_ERR_INVALID_SIZE;
+    else if (uint32_t f = CheckFault(*h, "TvxUpdateOptionRom", port, 0xFFu, true, false))
+        st = f;
+    else {
+        // The whole flash is erased and the image written from its start.
+        Bytes img(size_t(chip.flashSize), 0xFF);
+        std::memcpy(img.data(), buffer, size);
+        st = WriteFlash(*h, chip, 0, img.data(), img.size()) ? TVX_STATUS_OK : TVX_ERR_FLASH_WRITE;
+        if (st == TVX_STATUS_OK && chip.resetMode == Chip::Always) st = TVX_ERR_RESET_DISABLED;
+    }
+    if (buffer) {
+        char d[20];
+        std::snprintf(d, sizeof d, "%016llx", (unsigned long long)Fnv1a64(buffer, size));
+        j["fnv1a64"] = d;
+    }
+    j["status"] = Hex32(st);
+    Journal(*h, j);
+    if (st == TVX_STATUS_OK || st == TVX_ERR_RESET_DISABLED) CountWrite(*h, port);
+    return st;
+}
+
+TVX_API TVX_STATUS TvxGetOptionRomOffset(uint32_t handle, uint32_t reserved, uint8_t *buffer, uint32_t length,
+                                         uint32_t offset) {
+    Host *h;
+    int port;
+    TVX_STATUS st;
+    Port *p = Resolve(handle, h, port, st);
+    if (!p) return st;
+    (void)reserved;
+    const char *fn = "TvxGetOptionRomOffset";
+    if (!buffer) return Done(h, fn, port, TVX_ERR_INVALID_PARAMETER);
+    if (length == 0 || uint64_t(offset) + length > p->chip->flashSize) return Done(h, fn, port, TVX_ERR_INVALID_SIZE);
+    if (uint32_t f = CheckFault(*h, fn, port, std::nullopt, false, true)) return Done(h, fn, port, f);
+    if (!ReadFlash(*h, *p->chip, offset, buffer, length)) return Done(h, fn, port, TVX_ERR_FLASH_READ);
+    return Done(h, fn, port, TVX_STATUS_OK);
+}
+
+TVX_API TVX_STATUS TvxGetActiveRegions(uint32_t handle, uint32_t reserved, TVX_ACTIVE_REGIONS *out) {
+    SIM_BEGIN("TvxGetActiveRegions");
+    (void)reserved;
+    if (!out) SIM_END(TVX_ERR_INVALID_PARAMETER);
+    bool known = false;
+    TVX_ACTIVE_REGIONS a = DeriveActiveRegions(*h, *p->chip, known);
+    if (!known) SIM_END(TVX_ERR_NOT_SUPPORTED);
+    *out = a;
+    SIM_END(TVX_STATUS_OK);
+}
+
+TVX_API TVX_STATUS TvxGetVpd(uint32_t handle, uint32_t reserved, uint8_t *buffer, uint32_t *size) {
+    SIM_BEGIN("TvxGetVpd");
+    (void)reserved;
+    if (!buffer || !size) SIM_END(TVX_ERR_INVALID_PARAMETER);
+    Chip &c = *p->chip;
+    if (c.vpdRegion) {
+        const Region *r = FindRegion(c, c.vpdRegion);
+        if (*size < r->size) {
+            *size = r->size;
+            SIM_END(TVX_ERR_BUFFER_TOO_SMALL);
+        }
+        if (!ReadRegion(*h, c, *r, 0, buffer, r->size)) SIM_END(TVX_ERR_FLASH_READ);
+        *size = r->size;
+        SIM_END(TVX_STATUS_OK);
+    }
+    uint32_t n = uint32_t(c.vpdInline.size());
+    if (*size < n) {
+        *size = n;
+        SIM_END(TVX_ERR_BUFFER_TOO_SMALL);
+    }
+    std::memcpy(buffer, c.vpdInline.data(), n);
+    *size = n;
+    SIM_END(TVX_STATUS_OK);
+}
+
+TVX_API TVX_STATUS TvxGetFlashUpdateCapabilities(uint32_t handle, uint32_t reserved, uint32_t *capability) {
+    SIM_BEGIN("TvxGetFlashUpdateCapabilities");
+    (void)reserved;
+    if (!capability) SIM_END(TVX_ERR_INVALID_PARAMETER);
+    if (!p->chip->updateCaps) SIM_END(TVX_ERR_NOT_SUPPORTED);
+    *capability = *p->chip->updateCaps;
+    SIM_END(TVX_STATUS_OK);
+}
+
+TVX_API TVX_STATUS TvxStartFlashUpdate(uint32_t handle, uint32_t reserved, uint32_t *session) {
+    Host *h;
+    int port;
+    TVX_STATUS st;
+    Port *p = Resolve(handle, h, port, st);
+    if (!p) return st;
+    (void)reserved;
+    Chip &c = *p->chip;
+    json j = {{"op", "session_start"}};
+    AddPortInfo(j, *h, port);
+    if (!session)
+        st = TVX_ERR_INVALID_PARAMETER;
+    else if (!c.updateCaps)
+        st = TVX_ERR_NOT_SUPPORTED;
+    else if (uint32_t f = CheckFault(*h, "TvxStartFlashUpdate", port, std::nullopt, false, false))
+        st = f;
+    else if (c.sessionOpen || c.sessionBusy)
+        st = TVX_ERR_SESSION_OPEN;
+    else {
+        c.sessionOpen = true;
+        c.sessionId = S().nextSession++;
+        c.sessionHandle = handle;
+        *session = c.sessionId;
+        j["session"] = c.sessionId;
+    }
+    j["status"] = Hex32(st);
+    Journal(*h, j);
+    return st;
+}
+
+TVX_API TVX_STATUS TvxSendFlashUpdateFWAttributes(uint32_t handle, uint32_t reserved, const uint8_t *attributes,
+                                                  uint32_t size) {
+    Host *h;
+    int port;
+    TVX_STATUS st;
+    Port *p = Resolve(handle, h, port, st);
+    if (!p) return st;
+    (void)reserved;
+    json j = {{"op", "fw_attributes"}, {"size", size}};
+    AddPortInfo(j, *h, port);
+    if (!attributes || size == 0 || size > 4096)
+        st = TVX_ERR_INVALID_PARAMETER;
+    else if (!p->chip->updateCaps)
+        st = TVX_ERR_NOT_SUPPORTED;
+    else if (uint32_t f = CheckFault(*h, "TvxSendFlashUpdateFWAttributes", port, std::nullopt, false, false))
+        st = f;
+    if (attributes && size > 0 && size <= 4096) {
+        std::string hex;
+        char b[4];
+        for (uint32_t i = 0; i < size; ++i) {
+            std::snprintf(b, sizeof b, "%02x", attributes[i]);
+            hex += b;
+        }
+        j["data"] = hex;
+    }
+    j["status"] = Hex32(st);
+    Journal(*h, j);
+    return st;
+}
+
+TVX_API TVX_STATUS TvxEndFlashUpdate(uint32_t handle, uint32_t reserved, uint32_t session) {
+    Host *h;
+    int port;
+    TVX_STATUS st;
+    Port *p = Resolve(handle, h, port, st);
+    if (!p) return st;
+    (void)reserved;
+    Chip &c = *p->chip;
+    json j = {{"op", "session_end"}, {"session", session}};
+    AddPortInfo(j, *h, port);
+    if (!c.sessionOpen || c.sessionId != session)
+        st = TVX_ERR_INVALID_PARAMETER;
+    else if (uint32_t f = CheckFault(*h, "TvxEndFlashUpdate", port, std::nullopt, false, false))
+        st = f;
+    else
+        c.sessionOpen = false;
+    j["status"] = Hex32(st);
+    Journal(*h, j);
+    return st;
+}
+
+TVX_API TVX_STATUS TvxOnlineActivateFlashUpdate(uint32_t handle, uint32_t reserved) {
+    Host *h;
+    int port;
+    TVX_STATUS st;
+    Port *p = Resolve(handle, h, port, st);
+    if (!p) return st;
+    (void)reserved;
+    Chip &c = *p->chip;
+    json j = {{"op", "activate"}};
+    AddPortInfo(j, *h, port);
+    if (!c.updateCaps)
+        st = TVX_ERR_NOT_SUPPORTED;
+    else if (c.sessionOpen)
+        st = TVX_ERR_SESSION_OPEN;
+    else if (uint32_t f = CheckFault(*h, "TvxOnlineActivateFlashUpdate", port, std::nullopt, false, false))
+        st = f;
+    else {
+        // The chip now runs what its flash holds.
+        for (Port &q : h->ports)
+            if (q.chip == &c && q.autoRunningFw) {
+                q.runningFwFixed = false;
+                RefreshRunning(*h, q);
+            }
+    }
+    j["status"] = Hex32(st);
+    Journal(*h, j);
+    return st;
+}
+
+TVX_API TVX_STATUS TvxGetDiscTargetProperty(uint32_t handle, uint32_t portArg, uint32_t index, uint32_t reserved,
+                                            TVX_DISC_TARGET_PROPERTY *out) {
+    SIM_BEGIN("TvxGetDiscTargetProperty");
+    (void)reserved;
+    if (!out || portArg != 0) SIM_END(TVX_ERR_INVALID_PARAMETER);
+    uint32_t k = 0;
+    for (const Target &t : p->targets) {
+        if (!t.discovered) continue;
+        if (k++ != index) continue;
+        std::memset(out, 0, sizeof *out);
+        std::memcpy(out->NodeWWN, t.nodeWwn, 8);
+        std::memcpy(out->PortWWN, t.portWwn, 8);
+        std::memcpy(out->PortId, t.portId, 3);
+        out->AddressWord1 = t.word1;
+        out->AddressWord2 = t.word2;
+        out->Marker = t.marker;
+        SIM_END(TVX_STATUS_OK);
+    }
+    SIM_END(TVX_ERR_INVALID_PARAMETER);
+}
+
+TVX_API TVX_STATUS TvxGetPortDatabase(uint32_t handle, uint32_t mode, uint8_t *buffer, uint32_t size, uint32_t *count) {
+    SIM_BEGIN("TvxGetPortDatabase");
+    if (!buffer || !count) SIM_END(TVX_ERR_INVALID_PARAMETER);
+    if (mode != TVX_PORTDB_MODE_KNOWN && mode != TVX_PORTDB_MODE_FABRIC && mode != TVX_PORTDB_MODE_LOOP)
+        SIM_END(TVX_ERR_INVALID_PARAMETER);
+    std::vector<PortDbEntry> entries;
+    if (mode == TVX_PORTDB_MODE_KNOWN && p->portDbFromTargets) {
+        for (const Target &t : p->targets) {
+            PortDbEntry e;
+            std::memcpy(e.nodeWwn, t.nodeWwn, 8);
+            std::memcpy(e.portWwn, t.portWwn, 8);
+            std::memcpy(e.portId, t.portId, 3);
+            e.word1 = t.word1;
+            e.word2 = t.word2;
+            e.marker = t.marker;
+            entries.push_back(e);
+        }
+    } else if (auto it = p->portDb.find(mode); it != p->portDb.end()) {
+        entries = it->second;
+    }
+    uint32_t n = uint32_t(entries.size());
+    *count = n;
+    if (size < TVX_PORTDB_HEADER_SIZE + TVX_PORTDB_ENTRY_SIZE) SIM_END(TVX_ERR_BUFFER_TOO_SMALL);
+    uint32_t room = (size - TVX_PORTDB_HEADER_SIZE) / TVX_PORTDB_ENTRY_SIZE;
+    uint32_t put = std::min(room, n);
+    std::memset(buffer, 0, size);
+    for (int i = 0; i < 4; ++i) {
+        buffer[i] = uint8_t(put >> (8 * i));
+        buffer[4 + i] = uint8_t(mode >> (8 * i));
+    }
+    for (uint32_t i = 0; i < put; ++i) {
+        uint8_t *e = buffer + TVX_PORTDB_HEADER_SIZE + size_t(i) * TVX_PORTDB_ENTRY_SIZE;
+        std::memcpy(e + TVX_PORTDB_OFF_NODEWWN, entries[i].nodeWwn, 8);
+        std::memcpy(e + TVX_PORTDB_OFF_PORTWWN, entries[i].portWwn, 8);
+        std::memcpy(e + TVX_PORTDB_OFF_PORTID, entries[i].portId, 3);
+        e[TVX_PORTDB_OFF_WORD1] = uint8_t(entries[i].word1);
+        e[TVX_PORTDB_OFF_WORD1 + 1] = uint8_t(entries[i].word1 >> 8);
+        e[TVX_PORTDB_OFF_WORD2] = uint8_t(entries[i].word2);
+        e[TVX_PORTDB_OFF_WORD2 + 1] = uint8_t(entries[i].word2 >> 8);
+        e[TVX_PORTDB_OFF_MARKER] = entries[i].marker;
+    }
+    SIM_END(put < n ? TVX_ERR_BUFFER_TOO_SMALL : TVX_STATUS_OK);
+}
+
+TVX_API TVX_STATUS ITvxFoGetTargetData(uint32_t handle, TVX_FO_TARGET_DATA *records, uint32_t *count) {
+    SIM_BEGIN("ITvxFoGetTargetData");
+    SIM_END(CopyRecords(p->foTargets, records, count));
+}
+
+TVX_API TVX_STATUS ITvxFoGetLunData(uint32_t handle, TVX_FO_LUN_DATA *records, uint32_t *count) {
+    SIM_BEGIN("ITvxFoGetLunData");
+    SIM_END(CopyRecords(p->foLuns, records, count));
+}
+
+TVX_API TVX_STATUS TvxSendScsiInquiryCmdFC(uint32_t handle, const TVX_SCSI_ADDRESS *addr, uint8_t evpd, uint8_t page,
+                                           uint8_t *data, uint32_t dataSize, uint8_t *sense, uint32_t senseSize) {
+    SIM_BEGIN("TvxSendScsiInquiryCmdFC");
+    SIM_END(ScsiInquiry(*p, addr, evpd, page, data, dataSize, sense, senseSize));
+}
+
+TVX_API TVX_STATUS TvxSendScsiReportLunsCmdFC(uint32_t handle, const TVX_SCSI_ADDRESS *addr, uint8_t *data,
+                                              uint32_t dataSize, uint8_t *sense, uint32_t senseSize) {
+    SIM_BEGIN("TvxSendScsiReportLunsCmdFC");
+    SIM_END(ScsiReportLuns(*p, addr, data, dataSize, sense, senseSize));
+}
+
+TVX_API TVX_STATUS TvxSendScsiReadCapacityCmdFC(uint32_t handle, const TVX_SCSI_ADDRESS *addr, uint8_t *data,
+                                                uint32_t dataSize, uint8_t *sense, uint32_t senseSize) {
+    SIM_BEGIN("TvxSendScsiReadCapacityCmdFC");
+    SIM_END(ScsiReadCapacity(*p, addr, data, dataSize, sense, senseSize));
+}
+
+TVX_API TVX_STATUS TvxSendScsiPassThruFC(uint32_t handle, const TVX_SCSI_ADDRESS *addr, const uint8_t *cdb,
+                                         uint32_t cdbLength, uint32_t direction, uint8_t *data, uint32_t dataSize,
+                                         uint8_t *sense, uint32_t senseSize) {
+    SIM_BEGIN("TvxSendScsiPassThruFC");
+    SIM_END(ScsiPassThru(*p, addr, cdb, cdbLength, direction, data, dataSize, sense, senseSize));
+}
+
+} // extern "C"

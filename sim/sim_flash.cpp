@@ -1,0 +1,476 @@
+// Flash of a simulated chip: regions kept as files in the host's state
+// folder (read on demand), initial contents made from the host description,
+// and the version fields a driver derives from the flash contents.
+#include "sim_model.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+namespace tsim {
+
+namespace fs = std::filesystem;
+
+uint64_t Fnv1a64(const uint8_t *data, size_t len) {
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (size_t i = 0; i < len; ++i) {
+        h ^= data[i];
+        h *= 0x100000001b3ull;
+    }
+    return h;
+}
+
+static void PutBe32(Bytes &b, size_t off, uint32_t v) {
+    if (off + 4 > b.size()) return;
+    b[off] = uint8_t(v >> 24);
+    b[off + 1] = uint8_t(v >> 16);
+    b[off + 2] = uint8_t(v >> 8);
+    b[off + 3] = uint8_t(v);
+}
+static uint32_t GetBe32(const Bytes &b, size_t off) {
+    if (off + 4 > b.size()) return 0;
+    return (uint32_t(b[off]) << 24) | (uint32_t(b[off + 1]) << 16) | (uint32_t(b[off + 2]) << 8) | b[off + 3];
+}
+static void PutLe16(uint8_t *p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+static uint16_t GetLe16(const uint8_t *p) { return uint16_t(p[0] | (p[1] << 8)); }
+static uint32_t GetLe32(const uint8_t *p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+static void PutLe32(uint8_t *p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
+}
+
+const Region *FindRegion(const Chip &chip, uint32_t code) {
+    for (const Region &r : chip.regions)
+        if (r.code == code) return &r;
+    return nullptr;
+}
+
+static fs::path StateFile(const Host &host, const Chip &chip, uint32_t code) {
+    char name[32];
+    std::snprintf(name, sizeof name, "region_%02X.bin", unsigned(code));
+    return host.stateDir / chip.dirName / name;
+}
+
+uint32_t RegionSource(const Host &host, const Chip &chip, const Region &r) {
+    if (r.whole) return 5;
+    if (chip.overlay.count(r.code)) return 4;
+    std::error_code ec;
+    if (fs::exists(StateFile(host, chip, r.code), ec)) return 3;
+    if (r.init.kind == RegionInit::File) return 1;
+    if (r.init.kind == RegionInit::Fill && !r.init.hasStatus) return 0;
+    return 2;
+}
+
+// A PCI VPD image: identifier string, read-only list ending with "RV"
+// (checksum so that all bytes through it sum to zero), writable list, end.
+Bytes BuildVpd(const std::string &id, const std::vector<std::pair<std::string, std::string>> &ro,
+               const std::vector<std::pair<std::string, std::string>> &rw, size_t size) {
+    Bytes v;
+    auto tag = [&](uint8_t t, size_t len) {
+        v.push_back(t);
+        v.push_back(uint8_t(len));
+        v.push_back(uint8_t(len >> 8));
+    };
+    std::string idText = id.substr(0, 255);
+    tag(0x82, idText.size());
+    v.insert(v.end(), idText.begin(), idText.end());
+    size_t roLen = 0;
+    for (auto &kv : ro)
+        roLen += 3 + std::min<size_t>(kv.second.size(), 255);
+    roLen += 4; // RV with its checksum byte
+    tag(0x90, roLen);
+    for (auto &kv : ro) {
+        std::string val = kv.second.substr(0, 255);
+        v.push_back(uint8_t(kv.first.size() > 0 ? kv.first[0] : ' '));
+        v.push_back(uint8_t(kv.first.size() > 1 ? kv.first[1] : ' '));
+        v.push_back(uint8_t(val.size()));
+        v.insert(v.end(), val.begin(), val.end());
+    }
+    v.push_back('R');
+    v.push_back('V');
+    v.push_back(1);
+    uint8_t sum = 0;
+    for (uint8_t b : v)
+        sum = uint8_t(sum + b);
+    v.push_back(uint8_t(-sum));
+    if (!rw.empty()) {
+        size_t rwLen = 0;
+        for (auto &kv : rw)
+            rwLen += 3 + std::min<size_t>(kv.second.size(), 255);
+        tag(0x91, rwLen);
+        for (auto &kv : rw) {
+            std::string val = kv.second.substr(0, 255);
+            v.push_back(uint8_t(kv.first.size() > 0 ? kv.first[0] : ' '));
+            v.push_back(uint8_t(kv.first.size() > 1 ? kv.first[1] : ' '));
+            v.push_back(uint8_t(val.size()));
+            v.insert(v.end(), val.begin(), val.end());
+        }
+    }
+    v.push_back(0x78);
+    if (v.size() < size) v.resize(size, 0x00);
+    if (v.size() > size) v.resize(size); // the loader checks that it fits
+    return v;
+}
+
+// One PCI expansion-ROM image of `blocks` 512-byte blocks.
+static void AddRomImage(Bytes &out, uint16_t vendor, uint16_t device, uint8_t codeType, const uint8_t ver[2], bool last,
+                        size_t blocks) {
+    size_t base = out.size();
+    out.resize(base + blocks * 512, 0x00);
+    uint8_t *p = out.data() + base;
+    p[0] = 0x55;
+    p[1] = 0xAA;
+    p[2] = uint8_t(blocks);
+    PutLe16(p + 0x18, 0x1C);
+    uint8_t *d = p + 0x1C;
+    std::memcpy(d, "PCIR", 4);
+    PutLe16(d + 4, vendor);
+    PutLe16(d + 6, device);
+    PutLe16(d + 0x0A, 0x18);
+    PutLe16(d + 0x10, uint16_t(blocks));
+    d[0x12] = ver[1];
+    d[0x13] = ver[0];
+    d[0x14] = codeType;
+    d[0x15] = last ? 0x80 : 0x00;
+    static const char *names[] = {"BIOS", "FCODE", "PXE", "EFI"};
+    std::snprintf(reinterpret_cast<char *>(p + 0x40), 32, "SIM %s %u.%02u", names[codeType & 3], ver[0], ver[1]);
+    if (codeType == 0) { // byte checksum of a BIOS image
+        uint8_t sum = 0;
+        for (size_t i = 0; i + 1 < blocks * 512; ++i)
+            sum = uint8_t(sum + p[i]);
+        p[blocks * 512 - 1] = uint8_t(-sum);
+    }
+}
+
+Bytes GenerateRegion(const Region &r) {
+    const RegionInit &in = r.init;
+    Bytes b;
+    switch (in.kind) {
+    case RegionInit::Fill:
+    case RegionInit::File: b.assign(r.size, in.fill); break;
+    case RegionInit::Vpd: b = BuildVpd(in.vpdId, in.vpdRo, in.vpdRw, r.size); break;
+    case RegionInit::Boot: {
+        struct Img {
+            uint8_t type;
+            const uint8_t *v;
+        };
+        std::vector<Img> imgs;
+        if (in.hasBios) imgs.push_back({0, in.bios});
+        if (in.hasFcode) imgs.push_back({1, in.fcode});
+        if (in.hasEfi) imgs.push_back({3, in.efi});
+        for (size_t i = 0; i < imgs.size(); ++i)
+            AddRomImage(b, 0x1D7A, in.deviceId, imgs[i].type, imgs[i].v, i + 1 == imgs.size(), 4);
+        if (b.size() > r.size) b.resize(r.size);
+        b.resize(r.size, 0xFF);
+        break;
+    }
+    case RegionInit::Firmware: {
+        b.assign(r.size, 0xFF);
+        // Two segments of big-endian words; each sums to zero through its
+        // last word. Segment 1 starts with the firmware header.
+        const size_t l1 = 0x100, l2 = 0x40;
+        if (r.size < (l1 + l2) * 4) break;
+        Bytes seg(l1 * 4, 0);
+        PutBe32(seg, 0, 0x00000001);
+        PutBe32(seg, 4, 0x00000000);
+        PutBe32(seg, 8, 0x00100000);
+        PutBe32(seg, 12, uint32_t(l1));
+        PutBe32(seg, 16, in.fw[0]);
+        PutBe32(seg, 20, in.fw[1]);
+        PutBe32(seg, 24, in.fw[2]);
+        PutBe32(seg, 28, 0x00000001);
+        PutBe32(seg, 32, 0x00000040);
+        PutBe32(seg, 36, 0x00000000);
+        std::string marker = "CXR" + in.fwChip.substr(0, 2) + "xxFirmware";
+        std::memcpy(seg.data() + 64, marker.data(), std::min<size_t>(marker.size(), 40));
+        PutBe32(seg, 116, 0xA5A5A5A5);
+        uint32_t sum = 0;
+        for (size_t i = 0; i + 1 < l1; ++i)
+            sum += GetBe32(seg, i * 4);
+        PutBe32(seg, (l1 - 1) * 4, uint32_t(0) - sum);
+        std::copy(seg.begin(), seg.end(), b.begin());
+        Bytes seg2(l2 * 4, 0);
+        PutBe32(seg2, 0, 0x00000002);
+        PutBe32(seg2, 8, 0x00200000);
+        PutBe32(seg2, 12, uint32_t(l2));
+        sum = 0;
+        for (size_t i = 0; i + 1 < l2; ++i)
+            sum += GetBe32(seg2, i * 4);
+        PutBe32(seg2, (l2 - 1) * 4, uint32_t(0) - sum);
+        std::copy(seg2.begin(), seg2.end(), b.begin() + long(l1 * 4));
+        if (in.hasMbi && r.size >= 0x40000) {
+            std::memcpy(b.data() + 0x3FFC0, "OMBV", 4);
+            b[0x3FFC4] = in.mbi[0];
+            b[0x3FFC5] = in.mbi[1];
+            b[0x3FFC6] = in.mbi[2];
+            std::memset(b.data() + 0x3FFC7, 0, 64 - 7);
+        }
+        break;
+    }
+    }
+    if (in.hasStatus && b.size() >= 16) {
+        uint8_t *p = b.data();
+        std::memset(p, 0, 16);
+        p[0] = in.statusMask;
+        PutLe16(p + 1, in.statusGeneration);
+        PutLe16(p + 3, 0x0001);
+        p[5] = in.statusBitmap;
+        PutLe32(p + 12, in.statusSignature);
+        uint32_t sum = 0;
+        for (int i = 0; i < 4; ++i)
+            sum += GetLe32(p + 4 * i);
+        PutLe32(p + 8, uint32_t(0) - sum);
+    }
+    return b;
+}
+
+// Initial contents (no state file yet): a file, generated bytes or fill.
+static bool ReadInitial(Chip &chip, const Region &r, uint64_t off, uint8_t *out, size_t len) {
+    const RegionInit &in = r.init;
+    if (in.kind == RegionInit::File && !in.hasStatus) {
+        std::memset(out, in.fill, len);
+        std::ifstream f(in.file, std::ios::binary);
+        if (!f) return false;
+        f.seekg(std::streamoff(off));
+        if (f) f.read(reinterpret_cast<char *>(out), std::streamsize(len));
+        return true;
+    }
+    if (in.kind == RegionInit::Fill && !in.hasStatus) {
+        std::memset(out, in.fill, len);
+        return true;
+    }
+    auto it = chip.genCache.find(r.code);
+    if (it == chip.genCache.end()) it = chip.genCache.emplace(r.code, GenerateRegion(r)).first;
+    if (in.kind == RegionInit::File) { // file with a status record on top
+        Bytes &g = it->second;
+        std::ifstream f(in.file, std::ios::binary);
+        if (f) f.read(reinterpret_cast<char *>(g.data() + 16), std::streamsize(g.size() > 16 ? g.size() - 16 : 0));
+    }
+    const Bytes &g = it->second;
+    if (off + len > g.size()) return false;
+    std::memcpy(out, g.data() + off, len);
+    return true;
+}
+
+bool ReadRegion(const Host &host, Chip &chip, const Region &r, uint64_t off, uint8_t *out, size_t len) {
+    if (off > r.size || len > r.size - off) return false;
+    if (r.whole) return ReadFlash(host, chip, off, out, len);
+    auto ov = chip.overlay.find(r.code);
+    if (ov != chip.overlay.end()) {
+        std::memcpy(out, ov->second.data() + off, len);
+        return true;
+    }
+    fs::path sf = StateFile(host, chip, r.code);
+    std::ifstream f(sf, std::ios::binary);
+    if (f) {
+        std::memset(out, 0xFF, len); // a short state file reads as erased beyond its end
+        f.seekg(std::streamoff(off));
+        if (f) f.read(reinterpret_cast<char *>(out), std::streamsize(len));
+        return true;
+    }
+    return ReadInitial(chip, r, off, out, len);
+}
+
+bool WriteRegion(Host &host, Chip &chip, const Region &r, uint64_t off, const uint8_t *data, size_t len) {
+    if (off > r.size || len > r.size - off) return false;
+    if (r.whole) return WriteFlash(host, chip, off, data, len);
+    chip.generation++;
+    if (host.readOnly) {
+        auto ov = chip.overlay.find(r.code);
+        if (ov == chip.overlay.end()) {
+            Bytes cur(r.size);
+            if (!ReadRegion(host, chip, r, 0, cur.data(), cur.size())) return false;
+            ov = chip.overlay.emplace(r.code, std::move(cur)).first;
+        }
+        std::memcpy(ov->second.data() + off, data, len);
+        return true;
+    }
+    fs::path sf = StateFile(host, chip, r.code);
+    std::error_code ec;
+    if (!fs::exists(sf, ec)) {
+        fs::create_directories(sf.parent_path(), ec);
+        Bytes cur(r.size);
+        if (off != 0 || len != r.size) {
+            if (!ReadRegion(host, chip, r, 0, cur.data(), cur.size())) return false;
+        }
+        std::memcpy(cur.data() + off, data, len);
+        std::ofstream o(sf, std::ios::binary | std::ios::trunc);
+        if (!o) return false;
+        o.write(reinterpret_cast<const char *>(cur.data()), std::streamsize(cur.size()));
+        return bool(o);
+    }
+    std::fstream o(sf, std::ios::binary | std::ios::in | std::ios::out);
+    if (!o) return false;
+    o.seekp(std::streamoff(off));
+    o.write(reinterpret_cast<const char *>(data), std::streamsize(len));
+    return bool(o);
+}
+
+// The flat flash: every non-whole region at its offset; gaps read as
+// erased (0xFF) and writes to them are dropped.
+bool ReadFlash(const Host &host, Chip &chip, uint64_t off, uint8_t *out, size_t len) {
+    if (off > chip.flashSize || len > chip.flashSize - off) return false;
+    std::memset(out, 0xFF, len);
+    for (const Region &r : chip.regions) {
+        if (r.whole) continue;
+        uint64_t a = std::max<uint64_t>(off, r.offset), e = std::min<uint64_t>(off + len, r.offset + r.size);
+        if (a >= e) continue;
+        if (!ReadRegion(host, chip, r, a - r.offset, out + (a - off), size_t(e - a))) return false;
+    }
+    return true;
+}
+
+bool WriteFlash(Host &host, Chip &chip, uint64_t off, const uint8_t *data, size_t len) {
+    if (off > chip.flashSize || len > chip.flashSize - off) return false;
+    for (const Region &r : chip.regions) {
+        if (r.whole) continue;
+        uint64_t a = std::max<uint64_t>(off, r.offset), e = std::min<uint64_t>(off + len, r.offset + r.size);
+        if (a >= e) continue;
+        if (!WriteRegion(host, chip, r, a - r.offset, data + (a - off), size_t(e - a))) return false;
+    }
+    return true;
+}
+
+// Reads len bytes at off of a region, or of the flash when code is 0.
+static bool ReadAt(const Host &host, Chip &chip, uint32_t code, uint64_t off, uint8_t *out, size_t len) {
+    if (code == 0) return ReadFlash(host, chip, off, out, len);
+    const Region *r = FindRegion(chip, code);
+    return r && ReadRegion(host, chip, *r, off, out, len);
+}
+static uint64_t SizeOf(const Chip &chip, uint32_t code) {
+    if (code == 0) return chip.flashSize;
+    const Region *r = FindRegion(chip, code);
+    return r ? r->size : 0;
+}
+
+struct StatusRecord {
+    bool valid = false;
+    uint8_t mask = 0, bitmap = 0, tool = 0;
+    uint16_t gen = 0;
+};
+static StatusRecord ReadStatus(const Host &host, Chip &chip, uint32_t code, uint32_t sigA, uint32_t sigB) {
+    StatusRecord s;
+    uint8_t p[16];
+    if (!FindRegion(chip, code) || SizeOf(chip, code) < 16 || !ReadAt(host, chip, code, 0, p, 16)) return s;
+    uint32_t sum = 0;
+    for (int i = 0; i < 4; ++i)
+        sum += GetLe32(p + 4 * i);
+    uint32_t sig = GetLe32(p + 12);
+    if (sum != 0 || (sig != sigA && sig != sigB)) return s;
+    s.valid = true;
+    s.mask = p[0] & 1;
+    s.gen = GetLe16(p + 1);
+    s.bitmap = p[5];
+    s.tool = p[7];
+    return s;
+}
+
+TVX_ACTIVE_REGIONS DeriveActiveRegions(const Host &host, Chip &chip, bool &known) {
+    TVX_ACTIVE_REGIONS a{};
+    if (chip.activeOverride) {
+        known = true;
+        return *chip.activeOverride;
+    }
+    known = FindRegion(chip, 0x95) && FindRegion(chip, 0x96);
+    if (!known) return a;
+    StatusRecord p = ReadStatus(host, chip, 0x95, 0xFACEFADEu, 0xFACEFADFu);
+    StatusRecord s = ReadStatus(host, chip, 0x96, 0xFACEFADEu, 0xFACEFADFu);
+    bool secondary = p.mask ? (s.mask && s.gen > p.gen) : (s.mask || s.gen > p.gen);
+    a.ActiveGlobalRegions = secondary ? 2 : 1;
+    uint8_t area[4] = {1, 1, 1, 1};
+    if (FindRegion(chip, 0x125) && FindRegion(chip, 0x126)) {
+        StatusRecord ap = ReadStatus(host, chip, 0x125, 0xFACEFAEDu, 0xFACEFAEDu);
+        StatusRecord as = ReadStatus(host, chip, 0x126, 0xFACEFAEDu, 0xFACEFAEDu);
+        for (int i = 0; i < 4; ++i) {
+            if (!ap.mask && as.mask)
+                area[i] = (as.bitmap >> i) & 1 ? 2 : 1;
+            else if (ap.mask && !as.mask)
+                area[i] = (ap.bitmap >> i) & 1 ? 2 : 1;
+            else
+                area[i] = ((p.mask == s.mask) && s.gen > p.gen) ? 2 : 1;
+        }
+    }
+    a.ActiveBoardConfig = area[0];
+    a.ActiveVpdNvram = area[1];
+    a.ActiveNpivConfig01 = area[2];
+    a.ActiveNpivConfig23 = area[3];
+    return a;
+}
+
+// Walks the PCI option-ROM chain at the start of the boot region (at most
+// 16 images, every header inside the region) and reads the firmware header
+// of the firmware region.
+FlashVersions ReadFlashVersions(const Host &host, Chip &chip) {
+    if (chip.versionsGen == chip.generation) return chip.versions;
+    FlashVersions v;
+    bool known = false;
+    TVX_ACTIVE_REGIONS act = DeriveActiveRegions(host, chip, known);
+    bool second = known && act.ActiveGlobalRegions == 2;
+    uint32_t boot = 0;
+    if (chip.bootRegion)
+        boot = *chip.bootRegion;
+    else if (second && FindRegion(chip, 0x09))
+        boot = 0x09;
+    else if (FindRegion(chip, 0x07))
+        boot = 0x07;
+    else if (FindRegion(chip, 0x05))
+        boot = 0x05;
+    uint64_t bootSize = SizeOf(chip, boot);
+    uint64_t off = 0;
+    for (int i = 0; i < 16; ++i) {
+        uint8_t h[0x1A];
+        if (off + sizeof h > bootSize || !ReadAt(host, chip, boot, off, h, sizeof h)) break;
+        if (h[0] != 0x55 || h[1] != 0xAA) break;
+        uint64_t pcir = off + GetLe16(h + 0x18);
+        uint8_t d[0x18];
+        if (pcir + sizeof d > bootSize || !ReadAt(host, chip, boot, pcir, d, sizeof d)) break;
+        if (std::memcmp(d, "PCIR", 4) != 0) break;
+        uint8_t type = d[0x14];
+        uint8_t ver[2] = {d[0x13], d[0x12]};
+        if (type == 0 && !v.bios) {
+            v.bios = true;
+            std::memcpy(v.biosV, ver, 2);
+        } else if (type == 1 && !v.fcode) {
+            v.fcode = true;
+            std::memcpy(v.fcodeV, ver, 2);
+        } else if (type == 3 && !v.efi) {
+            v.efi = true;
+            std::memcpy(v.efiV, ver, 2);
+        }
+        uint16_t blocks = GetLe16(d + 0x10);
+        if ((d[0x15] & 0x80) || blocks == 0) break;
+        off += uint64_t(blocks) * 512;
+    }
+    uint32_t fwr = 0;
+    if (chip.fwRegion)
+        fwr = *chip.fwRegion;
+    else if (second && FindRegion(chip, 0x02))
+        fwr = 0x02;
+    else if (FindRegion(chip, 0x01))
+        fwr = 0x01;
+    if (fwr != 0 && SizeOf(chip, fwr) >= 32) {
+        Bytes h(32);
+        if (ReadAt(host, chip, fwr, 0, h.data(), h.size())) {
+            bool erased = std::all_of(h.begin(), h.end(), [](uint8_t b) { return b == 0xFF; });
+            uint32_t a = GetBe32(h, 16), b = GetBe32(h, 20), c = GetBe32(h, 24);
+            if (!erased && a < 256 && b < 256 && c < 256 && (a | b | c) != 0) {
+                v.fw = true;
+                v.fwV[0] = uint8_t(a);
+                v.fwV[1] = uint8_t(b);
+                v.fwV[2] = uint8_t(c);
+            }
+        }
+    }
+    chip.versions = v;
+    chip.versionsGen = chip.generation;
+    return v;
+}
+
+} // namespace tsim

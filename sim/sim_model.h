@@ -1,0 +1,196 @@
+// In-memory model of a simulated host: cards, chips, ports, flash, targets,
+// faults and the journal. Filled from the host description (sim_host.cpp)
+// and served through the C interface (sim_api.cpp).
+#pragma once
+
+#include "torvex.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tsim {
+
+using Bytes = std::vector<uint8_t>;
+
+// One answer of a SCSI command: library status and, for a check condition,
+// the sense key / additional sense code / qualifier.
+struct ScsiAnswer {
+    uint32_t status = 0;
+    uint8_t key = 0, asc = 0, ascq = 0;
+};
+
+struct Lun {
+    uint16_t number = 0;
+    std::vector<ScsiAnswer> tur; // consumed one per TEST UNIT READY
+    ScsiAnswer turThen;          // after the sequence
+    size_t turPos = 0;
+    Bytes inquiry; // 36 bytes of standard INQUIRY data
+    uint32_t inquiryStatus = 0;
+    Bytes deviceId;      // 8-byte NAA identifier for page 0x83
+    uint64_t blocks = 0; // number of logical blocks
+    uint32_t blockSize = 512;
+    std::vector<ScsiAnswer> capacity; // consumed per READ CAPACITY; then ok
+    size_t capacityPos = 0;
+    bool reserved = false;
+};
+
+struct Target {
+    uint8_t nodeWwn[8] = {};
+    uint8_t portWwn[8] = {};
+    uint8_t portId[3] = {};
+    uint16_t word1 = 0, word2 = 0;
+    uint8_t marker = 0;
+    bool discovered = true;             // listed by TvxGetDiscTargetProperty
+    std::vector<ScsiAnswer> reportLuns; // consumed per REPORT LUNS; then ok
+    size_t reportLunsPos = 0;
+    std::vector<Lun> luns;
+};
+
+struct PortDbEntry {
+    uint8_t nodeWwn[8] = {};
+    uint8_t portWwn[8] = {};
+    uint8_t portId[3] = {};
+    uint16_t word1 = 0, word2 = 0;
+    uint8_t marker = 0;
+};
+
+// How the initial contents of a region are made when no state file exists.
+struct RegionInit {
+    enum Kind { Fill, File, Vpd, Boot, Firmware } kind = Fill;
+    uint8_t fill = 0xFF;
+    std::filesystem::path file; // File: bytes from offset 0, the rest fill
+    // Vpd
+    std::string vpdId;
+    std::vector<std::pair<std::string, std::string>> vpdRo, vpdRw;
+    // Boot: version (major, minor) per code type, present flags
+    bool hasBios = false, hasFcode = false, hasEfi = false;
+    uint8_t bios[2] = {}, fcode[2] = {}, efi[2] = {};
+    uint16_t deviceId = 0;
+    // Firmware
+    uint8_t fw[3] = {};
+    std::string fwChip;  // e.g. "2532": marker CXR25xxFirmware
+    bool hasMbi = false; // multi-boot version block at 0x3FFC0
+    uint8_t mbi[3] = {};
+    bool hasStatus = false; // image status record at offset 0
+    uint8_t statusMask = 0;
+    uint16_t statusGeneration = 0;
+    uint32_t statusSignature = 0xFACEFADEu;
+    uint8_t statusBitmap = 0;
+};
+
+struct Region {
+    uint32_t code = 0;
+    uint32_t size = 0;
+    uint64_t offset = 0; // flash offset
+    bool whole = false;  // code 0xFF: a view of the whole flash
+    RegionInit init;
+};
+
+// Versions a driver reads from the chip's flash.
+struct FlashVersions {
+    bool bios = false, fcode = false, efi = false, fw = false;
+    uint8_t biosV[2] = {}, fcodeV[2] = {}, efiV[2] = {}, fwV[3] = {};
+};
+
+struct Chip {
+    std::string dirName;         // <card>-<chip>: state folder of its flash
+    std::vector<Region> regions; // layout order
+    uint64_t flashSize = 0;
+    bool partialWrites = false;
+    enum ResetMode { OnRequest, Always, Never } resetMode = OnRequest;
+    std::optional<uint32_t> updateCaps; // none: not supported
+    std::optional<TVX_ACTIVE_REGIONS> activeOverride;
+    uint32_t vpdRegion = 0; // 0: inline VPD below
+    Bytes vpdInline;
+    std::optional<uint32_t> bootRegion, fwRegion; // version sources
+    bool sessionOpen = false;
+    bool sessionBusy = false; // another owner holds a session
+    uint32_t sessionId = 0;
+    uint32_t sessionHandle = 0;
+    std::map<uint32_t, Bytes> overlay;  // regions written in read-only mode
+    std::map<uint32_t, Bytes> genCache; // generated initial contents
+    uint64_t generation = 1;            // changes with every write
+    uint64_t versionsGen = 0;           // generation the cached versions belong to
+    FlashVersions versions;
+};
+
+struct Port {
+    std::string cardName;
+    int cardIndex = 0, chipIndex = 0, portIndex = 0;
+    Chip *chip = nullptr;
+    enum OpenMode { Ready, NotReady, Fail } openMode = Ready;
+    int notReadyLeft = 0;
+    uint32_t openFailStatus = TVX_ERR_GENERAL;
+    TVX_CHIP_PROPERTY chipProp{};
+    TVX_DRIVER_PROPERTY driverProp{};
+    TVX_NODE_PROPERTY nodeProp{};
+    TVX_PORT_PROPERTY portProp{};
+    bool autoOptRom = true, autoFlags = true, autoFw = true, autoEfi = true, autoFcode = true;
+    bool autoRunningFw = true;
+    bool runningFwFixed = false;
+    bool autoTargetCount = true;
+    std::optional<uint32_t> beacon;
+    TVX_STATISTICS stats{};
+    uint8_t nvram[2][TVX_NVRAM_SIZE] = {};
+    std::vector<TVX_FEATURE_ENTRY> features;
+    std::vector<Target> targets;
+    bool portDbFromTargets = true;
+    std::map<uint32_t, std::vector<PortDbEntry>> portDb;
+    std::vector<TVX_FO_TARGET_DATA> foTargets;
+    std::vector<TVX_FO_LUN_DATA> foLuns;
+    bool aenSupported = true;
+};
+
+struct Card {
+    std::string name;
+    std::vector<std::unique_ptr<Chip>> chips;
+};
+
+struct Fault {
+    std::string op; // function name, or "write", "read", "open", "any"
+    std::optional<int> instance;
+    std::optional<uint32_t> region;
+    uint32_t skip = 0;
+    std::vector<uint32_t> statuses;
+    std::optional<uint32_t> then;
+    uint64_t seen = 0; // matching calls so far (this process only)
+};
+
+struct Host {
+    std::filesystem::path file, dir, stateDir, journal;
+    std::string version = "1.28.122.0";
+    bool journalAll = false;
+    bool readOnly = false;
+    std::vector<std::unique_ptr<Card>> cards;
+    std::vector<Port> ports; // instance order
+    std::vector<Fault> faults;
+    uint64_t powerCutAfter = 0; // 0: none
+    uint64_t flashWrites = 0;
+};
+
+// Loads a host description; on failure returns null and sets error to one
+// message that names the file and the field.
+std::unique_ptr<Host> LoadHost(const std::filesystem::path &file, std::string &error);
+
+// Flash access (sim_flash.cpp). Codes must name a region of the chip.
+const Region *FindRegion(const Chip &chip, uint32_t code);
+bool ReadRegion(const Host &host, Chip &chip, const Region &r, uint64_t off, uint8_t *out, size_t len);
+bool WriteRegion(Host &host, Chip &chip, const Region &r, uint64_t off, const uint8_t *data, size_t len);
+bool ReadFlash(const Host &host, Chip &chip, uint64_t off, uint8_t *out, size_t len);
+bool WriteFlash(Host &host, Chip &chip, uint64_t off, const uint8_t *data, size_t len);
+Bytes GenerateRegion(const Region &r);
+uint32_t RegionSource(const Host &host, const Chip &chip, const Region &r);
+Bytes BuildVpd(const std::string &id, const std::vector<std::pair<std::string, std::string>> &ro,
+               const std::vector<std::pair<std::string, std::string>> &rw, size_t size);
+
+FlashVersions ReadFlashVersions(const Host &host, Chip &chip);
+TVX_ACTIVE_REGIONS DeriveActiveRegions(const Host &host, Chip &chip, bool &known);
+
+uint64_t Fnv1a64(const uint8_t *data, size_t len);
+
+} // namespace tsim
