@@ -498,8 +498,10 @@ int validateUpdateMultibootOptionROM(uint16_t ssdid, uint16_t ssvid, std::span<u
             OutputLevelMessage(LEVEL_DEBUG, "TVX_PDS_CT_X8: BIOS version=%s Offset=0x%x (%ld)", ver,
                                static_cast<unsigned>(offset), static_cast<long>(offset));
             if (isCommonBIOSImage(file, offset)) {
+                // A checksum that is wrong before patching means a damaged
+                // file: re-summing it would hide the damage.
                 int r = Validate(file, devText, offset);
-                if (r == IMG_INVALID_SSID || r == IMG_SSID_MISMATCH) return r;
+                if (r == IMG_INVALID_SSID || r == IMG_SSID_MISMATCH || r == IMG_CHECKSUM_MISMATCH) return r;
                 r = UpdateImage(ssdid, ssvid, file, model, hwType, offset);
                 if (r != 0) return r;
                 ComputeChecksum(1, file, offset);
