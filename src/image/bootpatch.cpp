@@ -135,7 +135,11 @@ int StampBios(std::span<uint8_t> buf, size_t offset, uint16_t ssvid, const char 
     std::snprintf(chip, sizeof chip, "%s", p != nullptr ? p + 3 : hwType);
     OutputLevelMessage(LEVEL_DEBUG, "%s: HBA's CXR Type: %s", name, chip);
     OutputLevelMessage(LEVEL_DEBUG, "%s: HBA's Hardware Type: %s", name, hwType);
-    std::strncpy(reinterpret_cast<char *>(buf.data() + offset + BIOS_CHIP_TEXT), chip, 4);
+    // Four characters of the chip number, zero-padded when it is shorter.
+    for (size_t i = 0; i < 4; ++i) {
+        const size_t len = std::strlen(chip);
+        buf[offset + BIOS_CHIP_TEXT + i] = static_cast<uint8_t>(i < len ? chip[i] : '\0');
+    }
 
     bool haveCode = false;
     uint8_t code = 0;
