@@ -83,3 +83,16 @@ inline char *NextPiece(char **cursor, const char *delims) {
     *cursor = p;
     return start;
 }
+
+// Appends a record to one of the hand-made doubly linked lists
+// (header: count, first, last; record: next, prev).
+template <typename List, typename Record> void ListAppend(List &list, Record *r) {
+    r->next = nullptr;
+    r->prev = list.last;
+    if (list.last != nullptr)
+        list.last->next = r;
+    else
+        list.first = r;
+    list.last = r;
+    ++list.count;
+}

@@ -193,27 +193,9 @@ TargetEntry *FindTargetByWWNs(const TargetList &list, const uint8_t *node, const
     return nullptr;
 }
 
-void AppendTarget(TargetList &list, TargetEntry *t) {
-    t->next = nullptr;
-    t->prev = list.last;
-    if (list.last != nullptr)
-        list.last->next = t;
-    else
-        list.first = t;
-    list.last = t;
-    ++list.count;
-}
+void AppendTarget(TargetList &list, TargetEntry *t) { ListAppend(list, t); }
 
-void AppendLun(LunList &list, LunEntry *l) {
-    l->next = nullptr;
-    l->prev = list.last;
-    if (list.last != nullptr)
-        list.last->next = l;
-    else
-        list.first = l;
-    list.last = l;
-    ++list.count;
-}
+void AppendLun(LunList &list, LunEntry *l) { ListAppend(list, l); }
 
 const char *DeviceTypeName(unsigned type) {
     static const char *const kNames[] = {"Direct-access device",

@@ -46,16 +46,7 @@ bool IsFCoEEngineRecord(const TVXDevice *d) { return d->nodeProperty.InterfaceKi
 // device whose node property could not be read counts as physical).
 bool IsPhysicalPort(const TVXDevice *d) { return !IsVirtualPort(d) && !IsFCoEEngineRecord(d); }
 
-void AppendDevice(TVXDeviceList &list, TVXDevice *d) {
-    d->next = nullptr;
-    d->prev = list.last;
-    if (list.last != nullptr)
-        list.last->next = d;
-    else
-        list.first = d;
-    list.last = d;
-    ++list.count;
-}
+void AppendDevice(TVXDeviceList &list, TVXDevice *d) { ListAppend(list, d); }
 
 void InsertDeviceBefore(TVXDeviceList &list, TVXDevice *before, TVXDevice *d) {
     if (before == nullptr) {
