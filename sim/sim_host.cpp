@@ -151,7 +151,8 @@ class Obj {
     }
 
   private:
-    const json &j_;
+    // Held by value: callers often pass a temporary (an absent sub-object read as {}).
+    json j_;
     std::string path_;
     std::set<std::string> used_;
 };

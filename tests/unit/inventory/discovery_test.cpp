@@ -84,7 +84,7 @@ TEST_F(Discovery, CardsAndPortNumbers) {
 }
 
 // Disabled: the simulated host reader currently crashes on per-port "node"/"port"/"pci" objects.
-TEST_F(Discovery, DISABLED_DuplicatesAndZeroWWNsStayOutOfTheHBAList) {
+TEST_F(Discovery, DuplicatesAndZeroWWNsStayOutOfTheHBAList) {
     Load(R"({"cards": [
         {"name": "a", "serial": "RFD0001", "chips": [{"ports": [
             {"node": {"wwn": "2000001d7a000001"}, "port": {"wwn": "2100001d7a000001"}},
@@ -100,7 +100,7 @@ TEST_F(Discovery, DISABLED_DuplicatesAndZeroWWNsStayOutOfTheHBAList) {
 }
 
 // Disabled: see above (per-port "pci" object).
-TEST_F(Discovery, DISABLED_ApiPortNumberWinsAndConvergedPortsKeepTheirs) {
+TEST_F(Discovery, ApiPortNumberWinsAndConvergedPortsKeepTheirs) {
     Load(R"({"cards": [
         {"name": "fc", "serial": "RFD0001", "chips": [{"ports": [{}, {"pci": {"api_port": 3}}]}]},
         {"name": "cna", "device_id": 32801, "serial": "RFD0002",
@@ -137,7 +137,7 @@ TEST_F(Discovery, FCoEEngineTwinOnEveryOtherDevice) {
 }
 
 // Disabled: see above (per-port "node" object).
-TEST_F(Discovery, DISABLED_SerialFromVpdOrFromNodeBytes) {
+TEST_F(Discovery, SerialFromVpdOrFromNodeBytes) {
     Load(R"({"cards": [
         {"name": "old", "device_id": 8978, "serial": "RFD0009",
          "chips": [{"ports": [{"node": {"serial_bytes": "033039"}}]}]},
