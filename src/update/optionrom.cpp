@@ -3,6 +3,7 @@
 
 #include "update/optionrom.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -451,6 +452,26 @@ int validateFirmware(std::span<const uint8_t> file, const char *hwType, int flag
     return ValidateFirmwareChecksum(file);
 }
 
+namespace {
+
+// The firmware file that a whole multi-boot image carries at 0x80000 (the
+// source of region 1). When it is a firmware of this chip its checksums
+// must hold, or a damaged firmware would be written to the adapter. 28
+// when it may be written (also when no firmware of this chip is there).
+int ValidateEmbeddedFirmware(std::span<const uint8_t> file, const char *hwType) {
+    if (file.size() <= ALL_IMAGE_FW_OFFSET) return OPTROM_VALID;
+    const size_t len = std::min(MBI_FW_MAX, file.size() - ALL_IMAGE_FW_OFFSET);
+    std::span<const uint8_t> fw = file.subspan(ALL_IMAGE_FW_OFFSET, len);
+    int r = validateFirmware(fw, hwType, 1);
+    if (r == OPTROM_NOT_A_FIRMWARE) return OPTROM_VALID;
+    if (r != OPTROM_VALID)
+        OutputLevelMessage(LEVEL_DEBUG, "validateUpdateMultibootOptionROM: Firmware at 0x%zx fails its checksum (%d).",
+                           ALL_IMAGE_FW_OFFSET, r);
+    return r;
+}
+
+} // namespace
+
 int validateUpdateMultibootOptionROM(uint16_t ssdid, uint16_t ssvid, std::span<uint8_t> file, const char *model,
                                      uint16_t deviceId) {
     char hwType[16] = {};
@@ -471,9 +492,12 @@ int validateUpdateMultibootOptionROM(uint16_t ssdid, uint16_t ssvid, std::span<u
     case TVX_OPT_ROM_REGION_PHBIOS_PHFCODE_PHEFI:
         if (file.size() != MBI_BOOT_SIZE) return OPTROM_BOOT_WRONG_SIZE;
         break;
-    case TVX_OPT_ROM_REGION_ALL:
+    case TVX_OPT_ROM_REGION_ALL: {
         if (file.size() != MBI_ALL_SIZE) return OPTROM_DATA_WRONG_SIZE;
+        int r = ValidateEmbeddedFirmware(file, hwType);
+        if (r != OPTROM_VALID) return r;
         break;
+    }
     default: req->Region = TVX_OPT_ROM_REGION_ALL; break;
     }
 
