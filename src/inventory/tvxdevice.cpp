@@ -767,7 +767,9 @@ TVXDevice *BuildVornDeviceList(TVXDevice *first) {
         int t = GetCxrType(r);
         if ((t >= 13 && t <= 23) || !IsPhysicalPort(r)) continue;
         int p = GetAdapterPciPhysicalPortNumber(r);
-        if (rec.first != previous) {
+        // An empty serial number ties a port to no card: such a port starts
+        // a card of its own instead of continuing the previous one.
+        if (rec.first.empty() || rec.first != previous) {
             r->physicalPort = p > 0 ? static_cast<uint32_t>(p) : 0;
             port1Seen = p == 1;
             port2Seen = p == 2;
