@@ -246,6 +246,12 @@ void OSSSetStopCleanup(void (*cleanup)()) {
     OSSStopUnlock();
 }
 
+// Tests set TARNIK_NO_SLEEP=1 so that no wait really sleeps.
+int OSSSleepDisabled() {
+    const char *off = std::getenv("TARNIK_NO_SLEEP");
+    return off != nullptr && std::strcmp(off, "1") == 0;
+}
+
 void OSSRequestStop(int event) {
     OSSStopLock();
     g_stopRequested = 1;

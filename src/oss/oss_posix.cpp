@@ -68,11 +68,6 @@ std::string OsReleaseValue(const char *key) {
 void OSSStopLock() { pthread_mutex_lock(&g_stopMutex); }
 void OSSStopUnlock() { pthread_mutex_unlock(&g_stopMutex); }
 
-int OSSSleepDisabled() {
-    const char *off = std::getenv("TARNIK_NO_SLEEP");
-    return off != nullptr && std::strcmp(off, "1") == 0;
-}
-
 void OSSSleep(unsigned milliseconds) {
     OutputLevelMessage(LEVEL_DEBUG, "OSSSleep: %u ms", milliseconds);
     if (OSSSleepDisabled()) return;

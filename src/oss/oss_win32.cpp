@@ -173,11 +173,6 @@ void OSSStopLock() {
 }
 void OSSStopUnlock() { LeaveCriticalSection(&g_stopSection); }
 
-int OSSSleepDisabled() {
-    const char *off = std::getenv("TARNIK_NO_SLEEP");
-    return off != nullptr && std::strcmp(off, "1") == 0;
-}
-
 void OSSSleep(unsigned milliseconds) {
     OutputLevelMessage(LEVEL_DEBUG, "OSSSleep: %u ms", milliseconds);
     if (OSSSleepDisabled()) return;
