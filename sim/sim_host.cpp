@@ -917,7 +917,11 @@ std::unique_ptr<Host> LoadHost(const fs::path &file, std::string &error) {
         Obj o(j, "");
         h->version = o.Str("version", h->version, 63);
         h->stateDir = h->dir / o.Str("state_dir", "state", 255);
-        h->journal = h->dir / o.Str("journal", "journal.jsonl", 255);
+        std::string journal = o.Str("journal", "journal.jsonl", 255);
+        if (journal == "off")
+            h->journal.clear(); // no journal, as with TORVEX_SIM_JOURNAL=off
+        else
+            h->journal = h->dir / journal;
         h->journalAll = o.Bool("journal_all", false);
         h->readOnly = o.Bool("read_only", false);
         ParseFaultList(o, *h);

@@ -353,6 +353,47 @@ TEST_F(SimTest, JournalRecordsChangesInOrderWithDigests) {
     EXPECT_NE(lines[1].find("\"region\":\"0x07\""), std::string::npos);
 }
 
+TEST_F(SimTest, JournalPlaceAndScopeFollowTheSettings) {
+    struct Case {
+        const char *name, *hostField, *envJournal, *envAll;
+        const char *file; // relative to the host folder; null: no journal anywhere
+        bool reads;       // the read shows up as a "call" line
+    } cases[] = {
+        {"default", "", nullptr, nullptr, "journal.jsonl", false},
+        {"host file names it", R"("journal": "j2.jsonl",)", nullptr, nullptr, "j2.jsonl", false},
+        {"host file turns it off", R"("journal": "off",)", nullptr, nullptr, nullptr, false},
+        {"environment turns it off", "", "off", nullptr, nullptr, false},
+        {"every call", "", nullptr, "1", "journal.jsonl", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char *f : {"journal.jsonl", "j2.jsonl", "off"})
+            fs::remove(dir_ / f);
+        if (c.envJournal) setenv("TORVEX_SIM_JOURNAL", c.envJournal, 1);
+        if (c.envAll) setenv("TORVEX_SIM_JOURNAL_ALL", c.envAll, 1);
+        std::string host = kHost;
+        host.insert(host.find('{') + 1, c.hostField);
+        Host(host);
+        uint32_t h = Open(0);
+        std::vector<uint8_t> buf(16);
+        EXPECT_EQ(TvxGetOptionRomEx(h, 0, buf.data(), 16, 7), TVX_STATUS_OK);
+        TvxCloseDevice(h);
+        unsetenv("TORVEX_SIM_JOURNAL");
+        unsetenv("TORVEX_SIM_JOURNAL_ALL");
+        size_t files = 0;
+        for (const auto &e : fs::directory_iterator(dir_))
+            files += e.path().filename() != "host.json" && e.path().filename() != "state";
+        if (!c.file) {
+            EXPECT_EQ(files, 0u);
+            continue;
+        }
+        EXPECT_EQ(files, 1u);
+        std::string j = Slurp(dir_ / c.file);
+        EXPECT_NE(j.find("\"op\":\"open\""), std::string::npos);
+        EXPECT_EQ(j.find("\"fn\":\"TvxGetOptionRomEx\"") != std::string::npos, c.reads) << j;
+    }
+}
+
 TEST_F(SimTest, ScsiAnswersFollowTheTargetDescription) {
     Host(kHost);
     uint32_t h = Open(1);
