@@ -1,23 +1,18 @@
 #!/usr/bin/env bash
-# Builds the program and shows host and adapter information of a sample
-# simulated host (the preset can be chosen with DEMO_PRESET).
+# Builds the release preset (out/release) and runs the classic FC update
+# demo on a simulated host (demo/run.sh): host information, the default
+# update run, and a second run that finds nothing to update.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+echo "=== Checking build dependencies ==="
 "$root/scripts/ensure-deps.sh"
-cmake --preset release >/dev/null
-cmake --build --preset release -j"${JOBS:-2}" >/dev/null
-bin="$root/out/release"
-work="$root/out/demo-host"
-rm -rf "$work"; mkdir -p "$work"
-cd "$work"
-: > adapters.properties
-if [ -x "$bin/sim/tarniksim" ]; then
-    "$bin/sim/tarniksim" init "${DEMO_PRESET:-fc25xx-2port}" "$work/host.json"
-    export TORVEX_SIM_HOST="$work/host.json"
-else
-    echo "(simulator tool not built: running with no adapter)"
+echo "=== Building the release preset (out/release) ==="
+log="$root/out/demo-build.log"
+mkdir -p "$root/out"
+if ! { cmake --preset release && cmake --build --preset release -j"${JOBS:-2}"; } >"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    echo "Build failed; full log: $log" >&2
+    exit 1
 fi
-export TARNIK_NO_SLEEP=1
-"$bin/src/tarnikflasher" /l || true
-"$bin/src/tarnikflasher" /i || true
+exec "$root/demo/run.sh" "$root/out/release"

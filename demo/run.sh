@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Demo of a classic FC flash update on a simulated host.
+# Usage: demo/run.sh <build dir>
+# Sets up the demo host in <build dir>/demo-run, builds the images with the
+# image kit, shows the host, runs the default update and runs it again.
+set -euo pipefail
+if [ $# -ne 1 ] || [ ! -d "$1" ]; then
+    echo "usage: $0 <build dir>" >&2
+    exit 2
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "$1" && pwd)
+tf="$build/src/tarnikflasher"
+kit="$build/tools/tfimagekit"
+for b in "$tf" "$kit"; do
+    [ -x "$b" ] || { echo "missing $b (build the project first)" >&2; exit 2; }
+done
+
+work="$build/demo-run"
+rm -rf "$work"
+mkdir -p "$work/images"
+cp "$here/host.json" "$here/adapters.properties" "$here/tarnikflasher.properties" "$work/"
+cd "$work"
+export TORVEX_SIM_HOST="$work/host.json"
+
+heading() { printf '\n=== %s ===\n' "$1"; }
+# Runs the program and shows its exit status.
+run() {
+    local st=0
+    "$tf" "$@" || st=$?
+    printf -- '--> exit status %d\n' "$st"
+}
+
+heading "Images built with the image kit"
+"$kit" optionrom23 --chip 2312 --bios 1.90 --fcode 1.19 images/rom2312.bin
+"$kit" multiboot --chip 2432 --bios 3.28 --efi 6.01 --fcode 4.03 --fw 8.2.1 --mbi 3.1.2 images/mbi2432.bin
+"$kit" multiboot --chip 2532 --bios 3.28 --efi 6.01 --fcode 4.03 --fw 8.2.1 --mbi 3.1.2 images/mbi2532.bin
+ls -l images | sed 1d
+
+heading "Host and adapters (tarnikflasher /l)"
+run /l
+
+heading "Multi-boot image versions before the update (tarnikflasher /q)"
+run /q
+
+heading "Default update run (tarnikflasher)"
+run
+
+heading "Second run: nothing needs updating (tarnikflasher)"
+run
+
+heading "Flash writes recorded by the simulated library"
+grep '"op":"write"' journal.jsonl | sed -E 's/.*"card":"([^"]*)".*"fn":"([^"]*)".*"instance":([0-9]+).*"region":"([^"]*)".*"size":([0-9]+).*"status":"([^"]*)".*/  \1 (HBA \3): \2 region \4, \5 bytes, status \6/'
+printf '\nDemo folder: %s\n' "$work"
