@@ -52,9 +52,16 @@ const Region *FindRegion(const Chip &chip, uint32_t code) {
     return nullptr;
 }
 
+// Bytes of the flash that no region of the layout covers live in a state
+// file of their own, so that a whole-flash write keeps every byte it was given.
+constexpr uint32_t kGapCode = 0xFFFF0000u; // never a region code of a layout
+
 static fs::path StateFile(const Host &host, const Chip &chip, uint32_t code) {
     char name[32];
-    std::snprintf(name, sizeof name, "region_%02X.bin", unsigned(code));
+    if (code == kGapCode)
+        std::snprintf(name, sizeof name, "unmapped.bin");
+    else
+        std::snprintf(name, sizeof name, "region_%02X.bin", unsigned(code));
     return host.stateDir / chip.dirName / name;
 }
 
@@ -313,11 +320,20 @@ bool WriteRegion(Host &host, Chip &chip, const Region &r, uint64_t off, const ui
     return bool(o);
 }
 
-// The flat flash: every non-whole region at its offset; gaps read as
-// erased (0xFF) and writes to them are dropped.
+static Region GapRegion(const Chip &chip) {
+    Region g;
+    g.code = kGapCode;
+    g.size = uint32_t(std::min<uint64_t>(chip.flashSize, 0xFFFFFFFFu));
+    g.init.kind = RegionInit::Fill;
+    g.init.fill = 0xFF;
+    return g;
+}
+
+// The flat flash: every non-whole region at its offset; bytes between
+// regions come from the unmapped state (erased until written).
 bool ReadFlash(const Host &host, Chip &chip, uint64_t off, uint8_t *out, size_t len) {
     if (off > chip.flashSize || len > chip.flashSize - off) return false;
-    std::memset(out, 0xFF, len);
+    if (!ReadRegion(host, chip, GapRegion(chip), off, out, len)) return false;
     for (const Region &r : chip.regions) {
         if (r.whole) continue;
         uint64_t a = std::max<uint64_t>(off, r.offset), e = std::min<uint64_t>(off + len, r.offset + r.size);
@@ -329,11 +345,21 @@ bool ReadFlash(const Host &host, Chip &chip, uint64_t off, uint8_t *out, size_t 
 
 bool WriteFlash(Host &host, Chip &chip, uint64_t off, const uint8_t *data, size_t len) {
     if (off > chip.flashSize || len > chip.flashSize - off) return false;
+    std::vector<std::pair<uint64_t, uint64_t>> covered; // [a, e) spans written through a region
     for (const Region &r : chip.regions) {
         if (r.whole) continue;
         uint64_t a = std::max<uint64_t>(off, r.offset), e = std::min<uint64_t>(off + len, r.offset + r.size);
         if (a >= e) continue;
         if (!WriteRegion(host, chip, r, a - r.offset, data + (a - off), size_t(e - a))) return false;
+        covered.emplace_back(a, e);
+    }
+    std::sort(covered.begin(), covered.end());
+    const Region gap = GapRegion(chip);
+    uint64_t pos = off;
+    covered.emplace_back(off + len, off + len);
+    for (const auto &[a, e] : covered) {
+        if (a > pos && !WriteRegion(host, chip, gap, pos, data + (pos - off), size_t(a - pos))) return false;
+        pos = std::max(pos, e);
     }
     return true;
 }

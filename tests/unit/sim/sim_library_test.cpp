@@ -531,3 +531,20 @@ TEST_F(SimTest, NullPointersAndShortBuffersGetErrorStatuses) {
 }
 
 } // namespace
+
+// A whole-flash write keeps the bytes that lie between the regions of the
+// layout, so a flash with only the 0xFF view reads back what was written.
+TEST_F(SimTest, WholeFlashWritesKeepBytesBetweenRegions) {
+    Host(R"({"cards": [{"name": "g", "chips": [{"ports": [{}], "flash_size": "0x40000",
+             "regions": [{"code": "0x07", "size": "0x10000", "offset": "0x10000"}, {"code": "0xFF", "size": "0x40000"}]}]}]})");
+    uint32_t h = Open(0);
+    std::vector<uint8_t> all(0x40000);
+    for (size_t i = 0; i < all.size(); ++i)
+        all[i] = uint8_t(i * 7 + (i >> 9));
+    ASSERT_EQ(TvxUpdateOptionRomEx(h, 0, all.data(), uint32_t(all.size()), 0xFF), TVX_STATUS_OK);
+    EXPECT_EQ(Read(h, 0xFF, 0x40000), all);
+    std::vector<uint8_t> boot(all.begin() + 0x10000, all.begin() + 0x20000);
+    EXPECT_EQ(Read(h, 7, 0x10000), boot);
+    TvxSimReset(); // a new process sees the same flash
+    EXPECT_EQ(Read(Open(0), 0xFF, 0x40000), all);
+}
