@@ -199,6 +199,19 @@ void CountWrite(Host &h, int port) {
     }
 }
 
+// Journals a flash write with the digest of its data and counts it.
+uint32_t FinishWrite(Host &h, json &j, int port, const uint8_t *buffer, uint32_t size, uint32_t st) {
+    if (buffer) {
+        char d[20];
+        std::snprintf(d, sizeof d, "%016llx", (unsigned long long)Fnv1a64(buffer, size));
+        j["fnv1a64"] = d;
+    }
+    j["status"] = Hex32(st);
+    Journal(h, j);
+    if (st == TVX_STATUS_OK || st == TVX_ERR_RESET_DISABLED) CountWrite(h, port);
+    return st;
+}
+
 TVX_STATUS RegionWrite(const char *fn, uint32_t handle, uint32_t options, const uint8_t *buffer, uint32_t size,
                        uint32_t region, bool hasOptions) {
     Host *h;
@@ -225,15 +238,7 @@ TVX_STATUS RegionWrite(const char *fn, uint32_t handle, uint32_t options, const 
         bool noReset = chip.resetMode == Chip::Always || (chip.resetMode == Chip::OnRequest && (options & 1));
         st = noReset ? TVX_ERR_RESET_DISABLED : TVX_STATUS_OK;
     }
-    if (buffer) {
-        char d[20];
-        std::snprintf(d, sizeof d, "%016llx", (unsigned long long)Fnv1a64(buffer, size));
-        j["fnv1a64"] = d;
-    }
-    j["status"] = Hex32(st);
-    Journal(*h, j);
-    if (st == TVX_STATUS_OK || st == TVX_ERR_RESET_DISABLED) CountWrite(*h, port);
-    return st;
+    return FinishWrite(*h, j, port, buffer, size, st);
 }
 
 struct StatusText {
@@ -587,15 +592,7 @@ TVX_API TVX_STATUS TvxUpdateOptionRom(uint32_t handle, uint32_t reserved, const 
         st = WriteFlash(*h, chip, 0, img.data(), img.size()) ? TVX_STATUS_OK : TVX_ERR_FLASH_WRITE;
         if (st == TVX_STATUS_OK && chip.resetMode == Chip::Always) st = TVX_ERR_RESET_DISABLED;
     }
-    if (buffer) {
-        char d[20];
-        std::snprintf(d, sizeof d, "%016llx", (unsigned long long)Fnv1a64(buffer, size));
-        j["fnv1a64"] = d;
-    }
-    j["status"] = Hex32(st);
-    Journal(*h, j);
-    if (st == TVX_STATUS_OK || st == TVX_ERR_RESET_DISABLED) CountWrite(*h, port);
-    return st;
+    return FinishWrite(*h, j, port, buffer, size, st);
 }
 
 TVX_API TVX_STATUS TvxGetOptionRomOffset(uint32_t handle, uint32_t reserved, uint8_t *buffer, uint32_t length,
