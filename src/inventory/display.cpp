@@ -29,15 +29,6 @@ std::string Fmt3(const uint8_t *v) {
     return t;
 }
 
-bool SameSerial(const std::string &a, const std::string &b) {
-    if (a.empty() || a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
 // Serial number formed from the three serial bytes of the node property.
 std::string SerialFromNodeBytes(const TVXDevice *device) {
     const uint8_t *b = device->nodeProperty.SerialNum;
@@ -48,10 +39,9 @@ std::string SerialFromNodeBytes(const TVXDevice *device) {
 }
 
 // Serial number of a port: its adapter entry's, else read from the adapter.
-std::string SerialOf(TVXDevice *device, const AdapterEntry *entry) {
-    if (entry != nullptr && entry->serialNo[0] != '\0') return Fixed(entry->serialNo, sizeof(entry->serialNo));
+std::string SerialOf(TVXDevice *device) {
     char serial[32] = {0};
-    GetSerialNo(device, serial);
+    GetDeviceSerial(device, serial);
     serial[sizeof(serial) - 1] = '\0';
     return serial;
 }
@@ -378,7 +368,7 @@ int PrintHBAGenInfos(TVXDevice *device) {
                       m[5]);
     }
     OutputMessage("Port ID                        : %02X-%02X-%02X", port.PortId[0], port.PortId[1], port.PortId[2]);
-    std::string serial = SerialOf(device, entry);
+    std::string serial = SerialOf(device);
     if (serial.empty()) serial = SerialFromNodeBytes(device);
     OutputMessage("Serial Number                  : %s", serial.c_str());
     bool scsiMiniport = chip.ChipType == 0x898;
@@ -456,13 +446,15 @@ int PrintHBAGenInfos(TVXDevice *device) {
 }
 
 int PrintHostInfo() {
-    char version[64] = {0};
-    if (TvxGetVersion(version, sizeof(version)) != TVX_STATUS_OK) version[0] = '\0';
-    version[sizeof(version) - 1] = '\0';
-    OutputMessage("Host Name                      : %s", g_HostIdent.hostName);
-    OutputMessage("OS Type                        : %s", g_HostIdent.osType);
-    OutputMessage("OS Version                     : %s", g_HostIdent.osVersion);
-    OutputMessage("TVXAPI                         : %s", version);
+    OSSHostInfo info;
+    if (OSSGetHostInfo(&info) != 0 || info.valid == 0) {
+        OutputMessage("%s", "Unable to retrievet host information!");
+        return 0;
+    }
+    OutputMessage("Host Name                      : %s", info.hostName);
+    OutputMessage("OS Type                        : %s", info.osType);
+    OutputMessage("OS Version                     : %s", info.osVersion);
+    OutputMessage("TVXAPI                         : %s", info.libraryVersion);
     return 0;
 }
 
@@ -479,12 +471,12 @@ int PrintHBASummary() {
         ++records;
         const AdapterEntry *entry = FindAdapterEntryForDevice(d);
         std::string model = DisplayModelText(d->nodeProperty.Model, false);
-        std::string serial = SerialOf(d, entry);
+        std::string serial = SerialOf(d);
         RefreshPortStatus(d);
         char status[64];
         GetAdapterStatus(d, status, sizeof(status));
         unsigned portNo = entry != nullptr ? entry->physicalPort : 1u;
-        if (SameSerial(serial, previousSerial)) {
+        if (SerialNumbersMatch(serial.c_str(), previousSerial.c_str()) != 0) {
             ++continuationPorts;
         } else {
             OutputMessage("HBA Model %s (SN %s):", model.c_str(), serial.c_str());

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -259,6 +260,59 @@ TEST_F(FlashCtrFile, LookupMatchesWholeIdsIgnoringCase) {
     GetVersionFromFlashCtrFile(&d, &none);
     EXPECT_STREQ(none.ssdid, "");
     EXPECT_EQ(GetVersionFromFlashCtrFile(nullptr, &none), nullptr);
+}
+
+// Versions read from an adapter: classic families take the version texts
+// (cleaned), newer ones the flash bytes gated by their presence flags.
+TEST(FlashCtrFromAdapter, VersionsByFamily) {
+    struct {
+        const char *name;
+        uint16_t pciId;
+        const char *biosText;
+        const char *fwText;
+        uint32_t flags;
+        uint8_t bios[2], efi[2], fcode[2], fw[3];
+    } cases[] = {
+        {"23xx texts, flash bytes ignored",
+         0x2312,
+         " \x01"
+         "1.90",
+         "3.03.28",
+         0x7,
+         {1, 90},
+         {},
+         {},
+         {3, 3, 28}},
+        {"23xx second blank kept", 0x2312, "  2.10", "\t4.5.6", 0, {2, 10}, {}, {}, {4, 5, 6}},
+        {"24xx firmware flag only", 0x2432, "2.10", "9.9.9", TVX_FLASH_IMAGE_FW, {2, 10}, {}, {4, 3}, {8, 2, 1}},
+        {"24xx efi flag only", 0x2422, "2.10", "9.9.9", TVX_FLASH_IMAGE_EFI, {2, 10}, {6, 1}, {4, 3}, {}},
+        {"54xx no flags", 0x5432, "", "9.9.9", 0, {}, {}, {4, 3}, {}},
+    };
+    for (const auto &c : cases) {
+        TVXDevice d{};
+        d.handle = 0xFFFFFF; // no such handle: NVRAM reads fail
+        d.chipProperty.PciDeviceId = c.pciId;
+        std::strncpy(d.nodeProperty.Model, "M", sizeof(d.nodeProperty.Model) - 1);
+        std::strncpy(d.nodeProperty.OptRomVersion, c.biosText, sizeof(d.nodeProperty.OptRomVersion) - 1);
+        std::strncpy(d.nodeProperty.FirmwareVersion, c.fwText, sizeof(d.nodeProperty.FirmwareVersion) - 1);
+        d.nodeProperty.FlashImageFlags = c.flags;
+        const uint8_t efi[] = {6, 1}, fcode[] = {4, 3, 9}, fw[] = {8, 2, 1};
+        std::memcpy(d.nodeProperty.FlashEfiVersion, efi, sizeof(efi));
+        std::memcpy(d.nodeProperty.FlashFcodeVersion, fcode, sizeof(fcode));
+        std::memcpy(d.nodeProperty.FlashFwVersion, fw, sizeof(fw));
+        FlashCtrEntry e{};
+        ASSERT_EQ(BuildFlashCtrListFromHBA(&d, &e), &e) << c.name;
+        EXPECT_STREQ(e.model, "M") << c.name;
+        EXPECT_STREQ(e.imageFile, "") << c.name;
+        EXPECT_EQ(std::vector<uint8_t>(e.biosVer, e.biosVer + 2), std::vector<uint8_t>(c.bios, c.bios + 2)) << c.name;
+        EXPECT_EQ(std::vector<uint8_t>(e.efiVer, e.efiVer + 2), std::vector<uint8_t>(c.efi, c.efi + 2)) << c.name;
+        EXPECT_EQ(std::vector<uint8_t>(e.fcodeVer, e.fcodeVer + 2), std::vector<uint8_t>(c.fcode, c.fcode + 2))
+            << c.name;
+        EXPECT_EQ(std::vector<uint8_t>(e.fwVer, e.fwVer + 3), std::vector<uint8_t>(c.fw, c.fw + 3)) << c.name;
+        EXPECT_EQ(e.mbiVer[0] | e.mbiVer[1] | e.mbiVer[2], 0) << c.name;
+    }
+    FlashCtrEntry e{};
+    EXPECT_EQ(BuildFlashCtrListFromHBA(nullptr, &e), nullptr);
 }
 
 } // namespace
