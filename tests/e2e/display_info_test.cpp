@@ -246,4 +246,35 @@ TEST(DisplayInfo, FamilyLines) {
         EXPECT_EQ(inv::Value(b, "Flash Image (MBI) Version"), "N/A");
 }
 
+// PCI location lines (device number from slot bits 0-3, then the function
+// from bits 5-7) and the PCIe width and speed fields of the link words.
+TEST(DisplayInfo, PciLocationAndLinkLines) {
+    inv::Host host("disppci", R"({"cards": [
+ {"name": "c25", "serial": "RFDPCI", "chips": [{"ports": [
+   {"pci": {"slot": 95, "link_cap": 260, "link_stat": 1013}},
+   {"pci": {"slot": 227, "link_cap": 51, "link_stat": 17}}]}]}
+]})");
+    auto blocks = inv::Blocks(host.Output({"/i"}, 0));
+    ASSERT_EQ(blocks.size(), 2u);
+    struct {
+        const char *device, *function, *maxWidth, *width, *maxSpeed, *speed;
+    } expected[] = {
+        // slot 0x5F: bit 4 is no part of the device number; function 2.
+        // cap 0x104: x16 at 16.0 Gbps; stat 0x3F5: width 63, speed 5.
+        {"15", "2", "x16", "Unknown Width", "16.0 Gbps", "Unknown Speed"},
+        // slot 0xE3: device 3, function 7; cap 0x33: width 3; stat 0x11.
+        {"3", "7", "Unknown Width", "x1", "8.0 Gbps", "2.5 Gbps"},
+    };
+    for (size_t i = 0; i < 2; ++i) {
+        const auto &b = blocks[i];
+        const auto &e = expected[i];
+        EXPECT_EQ(inv::Value(b, "PCI Device Number", 0), e.device) << i;
+        EXPECT_EQ(inv::Value(b, "PCI Device Number", 1), e.function) << i;
+        EXPECT_EQ(inv::Value(b, "PCIe Max Bus Width"), e.maxWidth) << i;
+        EXPECT_EQ(inv::Value(b, "PCIe Negotiated Width"), e.width) << i;
+        EXPECT_EQ(inv::Value(b, "PCIe Max Bus Speed"), e.maxSpeed) << i;
+        EXPECT_EQ(inv::Value(b, "PCIe Negotiated Speed"), e.speed) << i;
+    }
+}
+
 } // namespace

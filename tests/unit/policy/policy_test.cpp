@@ -50,6 +50,15 @@ const PolicyCase kPolicyCases[] = {
     {"12 standard mbi equal", 12, 0, kBase, kBase, 0},
     {"12 downgrade mbi lower", 12, 3, {{3, 20}, {6, 12}, {4, 3}, {8, 5, 63}, {3, 20, 3}}, kBase, 0},
     {"13 rewrite mbi newer comps equal", 13, 2, {{3, 20}, {6, 12}, {4, 3}, {8, 5, 63}, {9, 0, 0}}, kBase, 1},
+    {"13 downgrade mbi lower", 13, 3, {{3, 20}, {6, 12}, {4, 3}, {8, 5, 63}, {3, 20, 3}}, kBase, 0},
+    {"12 rewrite comps newer mbi lower", 12, 2, {{3, 21}, {6, 13}, {4, 4}, {8, 6, 0}, {3, 20, 3}}, kBase, 0},
+    // Firmware compares as "%d.%02d.%02d" text: 9.00.00 sorts after 10.00.00.
+    {"firmware text 9 after 10",
+     10,
+     0,
+     {{3, 20}, {6, 12}, {4, 3}, {9, 0, 0}, {}},
+     {{3, 20}, {6, 12}, {4, 3}, {10, 0, 0}, {}},
+     0},
     // Force rewrite and downgrade.
     {"rewrite all equal", 10, 2, kBase, kBase, 1},
     {"rewrite all newer", 10, 2, {{3, 21}, {6, 13}, {4, 4}, {8, 6, 0}, {}}, kBase, 0},
@@ -67,6 +76,8 @@ const PolicyCase kPolicyCases[] = {
     {"bios class downgrade differs", 0, 3, {{3, 21}, {}, {}, {}, {}}, {{3, 20}, {}, {}, {}, {}}, 1},
     // Multi-boot class: 032004 before 032100.
     {"mbi class lower", 25, 0, {{}, {}, {}, {}, {3, 20, 4}}, {{}, {}, {}, {}, {3, 21, 0}}, 1},
+    // The multi-boot text pads its major: 090000 sorts before 100000.
+    {"mbi class padded major", 21, 0, {{}, {}, {}, {}, {9, 0, 0}}, {{}, {}, {}, {}, {10, 0, 0}}, 1},
     {"mbi class ignores components",
      15,
      0,
