@@ -218,7 +218,7 @@ TVX_STATUS RegionWrite(const char *fn, uint32_t handle, uint32_t options, const 
     int port;
     TVX_STATUS st;
     Port *p = Resolve(handle, h, port, st);
-    if (!p) return st;
+    if (!p) return Done(h, fn, -1, st);
     Chip &chip = *p->chip;
     json j = {{"op", "write"}, {"fn", fn}, {"region", HexCode(region)}, {"size", size}};
     if (hasOptions) j["options"] = options;
@@ -362,7 +362,7 @@ TVX_API TVX_STATUS TvxCloseDevice(uint32_t handle) {
     int port;
     TVX_STATUS st;
     Port *p = Resolve(handle, h, port, st);
-    if (!p) return st;
+    if (!p) return Done(h, "TvxCloseDevice", -1, st);
     if (uint32_t f = CheckFault(*h, "TvxCloseDevice", port, std::nullopt, false, false)) st = f;
     json j = {{"op", "close"}, {"handle", handle}};
     AddPortInfo(j, *h, port);
@@ -386,7 +386,7 @@ static TVX_STATUS Aen(uint32_t handle, bool enable) {
     int port;
     TVX_STATUS st;
     Port *p = Resolve(handle, h, port, st);
-    if (!p) return st;
+    if (!p) return Done(h, fn, -1, st);
     if (!p->aenSupported)
         st = TVX_ERR_NOT_SUPPORTED;
     else if (uint32_t f = CheckFault(*h, fn, port, std::nullopt, false, false))
@@ -403,15 +403,16 @@ TVX_API TVX_STATUS TvxDisableAen(uint32_t handle) { return Aen(handle, false); }
 
 TVX_API TVX_STATUS TvxGetVersion(char *text, uint32_t size) {
     Host *h = GetHost();
-    return CopyOut(text, size, h ? h->version : std::string("1.28.122.0"));
+    return Done(h, "TvxGetVersion", -1, CopyOut(text, size, h ? h->version : std::string("1.28.122.0")));
 }
 
 TVX_API TVX_STATUS TvxGetErrorString(TVX_STATUS status, char *text, uint32_t size) {
+    Host *h = S().host.get();
     for (const StatusText &t : kTexts)
-        if (t.code == status) return CopyOut(text, size, t.text);
+        if (t.code == status) return Done(h, "TvxGetErrorString", -1, CopyOut(text, size, t.text));
     char b[48];
     std::snprintf(b, sizeof b, "Unknown status 0x%08X", status);
-    return CopyOut(text, size, b);
+    return Done(h, "TvxGetErrorString", -1, CopyOut(text, size, b));
 }
 
 // Common prologue of the handle operations.
@@ -421,7 +422,7 @@ TVX_API TVX_STATUS TvxGetErrorString(TVX_STATUS status, char *text, uint32_t siz
     int port;                                                                                                          \
     TVX_STATUS st;                                                                                                     \
     Port *p = Resolve(handle, h, port, st);                                                                            \
-    if (!p) return st;                                                                                                 \
+    if (!p) return Done(h, kFn, -1, st);                                                                               \
     if (uint32_t f_ = CheckFault(*h, kFn, port, std::nullopt, false, false)) return Done(h, kFn, port, f_);
 #define SIM_END(status) return Done(h, kFn, port, (status))
 
@@ -546,7 +547,7 @@ TVX_API TVX_STATUS TvxGetOptionRomEx(uint32_t handle, uint32_t reserved, uint8_t
     int port;
     TVX_STATUS st;
     Port *p = Resolve(handle, h, port, st);
-    if (!p) return st;
+    if (!p) return Done(h, "TvxGetOptionRomEx", -1, st);
     (void)reserved;
     const char *fn = "TvxGetOptionRomEx";
     const Region *r = FindRegion(*p->chip, region);
@@ -574,7 +575,7 @@ TVX_API TVX_STATUS TvxUpdateOptionRom(uint32_t handle, uint32_t reserved, const 
     int port;
     TVX_STATUS st;
     Port *p = Resolve(handle, h, port, st);
-    if (!p) return st;
+    if (!p) return Done(h, "TvxUpdateOptionRom", -1, st);
     (void)reserved;
     Chip &chip = *p->chip;
     json j = {{"op", "write"}, {"fn", "TvxUpdateOptionRom"}, {"region", "all"}, {"size", size}};
@@ -601,7 +602,7 @@ TVX_API TVX_STATUS TvxGetOptionRomOffset(uint32_t handle, uint32_t reserved, uin
     int port;
     TVX_STATUS st;
     Port *p = Resolve(handle, h, port, st);
-    if (!p) return st;
+    if (!p) return Done(h, "TvxGetOptionRomOffset", -1, st);
     (void)reserved;
     const char *fn = "TvxGetOptionRomOffset";
     if (!buffer) return Done(h, fn, port, TVX_ERR_INVALID_PARAMETER);
@@ -661,7 +662,7 @@ TVX_API TVX_STATUS TvxStartFlashUpdate(uint32_t handle, uint32_t reserved, uint3
     int port;
     TVX_STATUS st;
     Port *p = Resolve(handle, h, port, st);
-    if (!p) return st;
+    if (!p) return Done(h, "TvxStartFlashUpdate", -1, st);
     (void)reserved;
     Chip &c = *p->chip;
     json j = {{"op", "session_start"}};
@@ -692,7 +693,7 @@ TVX_API TVX_STATUS TvxSendFlashUpdateFWAttributes(uint32_t handle, uint32_t rese
     int port;
     TVX_STATUS st;
     Port *p = Resolve(handle, h, port, st);
-    if (!p) return st;
+    if (!p) return Done(h, "TvxSendFlashUpdateFWAttributes", -1, st);
     (void)reserved;
     json j = {{"op", "fw_attributes"}, {"size", size}};
     AddPortInfo(j, *h, port);
@@ -721,7 +722,7 @@ TVX_API TVX_STATUS TvxEndFlashUpdate(uint32_t handle, uint32_t reserved, uint32_
     int port;
     TVX_STATUS st;
     Port *p = Resolve(handle, h, port, st);
-    if (!p) return st;
+    if (!p) return Done(h, "TvxEndFlashUpdate", -1, st);
     (void)reserved;
     Chip &c = *p->chip;
     json j = {{"op", "session_end"}, {"session", session}};
@@ -742,7 +743,7 @@ TVX_API TVX_STATUS TvxOnlineActivateFlashUpdate(uint32_t handle, uint32_t reserv
     int port;
     TVX_STATUS st;
     Port *p = Resolve(handle, h, port, st);
-    if (!p) return st;
+    if (!p) return Done(h, "TvxOnlineActivateFlashUpdate", -1, st);
     (void)reserved;
     Chip &c = *p->chip;
     json j = {{"op", "activate"}};

@@ -160,8 +160,13 @@ Bytes GenerateRegion(const Region &r) {
     const RegionInit &in = r.init;
     Bytes b;
     switch (in.kind) {
-    case RegionInit::Fill:
-    case RegionInit::File: b.assign(r.size, in.fill); break;
+    case RegionInit::Fill: b.assign(r.size, in.fill); break;
+    case RegionInit::File: { // the file's bytes at their own offsets, the rest fill
+        b.assign(r.size, in.fill);
+        std::ifstream f(in.file, std::ios::binary);
+        if (f) f.read(reinterpret_cast<char *>(b.data()), std::streamsize(b.size()));
+        break;
+    }
     case RegionInit::Vpd: b = BuildVpd(in.vpdId, in.vpdRo, in.vpdRw, r.size); break;
     case RegionInit::Boot: {
         struct Img {
@@ -254,11 +259,10 @@ static bool ReadInitial(Chip &chip, const Region &r, uint64_t off, uint8_t *out,
         return true;
     }
     auto it = chip.genCache.find(r.code);
-    if (it == chip.genCache.end()) it = chip.genCache.emplace(r.code, GenerateRegion(r)).first;
-    if (in.kind == RegionInit::File) { // file with a status record on top
-        Bytes &g = it->second;
-        std::ifstream f(in.file, std::ios::binary);
-        if (f) f.read(reinterpret_cast<char *>(g.data() + 16), std::streamsize(g.size() > 16 ? g.size() - 16 : 0));
+    if (it == chip.genCache.end()) {
+        // a file with a status record on top: the file must still be there
+        if (in.kind == RegionInit::File && !std::ifstream(in.file, std::ios::binary)) return false;
+        it = chip.genCache.emplace(r.code, GenerateRegion(r)).first;
     }
     const Bytes &g = it->second;
     if (off + len > g.size()) return false;

@@ -378,6 +378,7 @@ TEST_F(SimTest, JournalPlaceAndScopeFollowTheSettings) {
         std::vector<uint8_t> buf(16);
         EXPECT_EQ(TvxGetOptionRomEx(h, 0, buf.data(), 16, 7), TVX_STATUS_OK);
         TvxCloseDevice(h);
+        EXPECT_EQ(TvxGetOptionRomEx(h, 0, buf.data(), 16, 7), TVX_ERR_INVALID_HANDLE);
         unsetenv("TORVEX_SIM_JOURNAL");
         unsetenv("TORVEX_SIM_JOURNAL_ALL");
         size_t files = 0;
@@ -391,6 +392,8 @@ TEST_F(SimTest, JournalPlaceAndScopeFollowTheSettings) {
         std::string j = Slurp(dir_ / c.file);
         EXPECT_NE(j.find("\"op\":\"open\""), std::string::npos);
         EXPECT_EQ(j.find("\"fn\":\"TvxGetOptionRomEx\"") != std::string::npos, c.reads) << j;
+        // with every call journaled, a call on a closed handle shows up too
+        EXPECT_EQ(j.find("\"status\":\"0x20000002\"") != std::string::npos, c.reads) << j;
     }
 }
 
@@ -547,4 +550,105 @@ TEST_F(SimTest, WholeFlashWritesKeepBytesBetweenRegions) {
     EXPECT_EQ(Read(h, 7, 0x10000), boot);
     TvxSimReset(); // a new process sees the same flash
     EXPECT_EQ(Read(Open(0), 0xFF, 0x40000), all);
+}
+
+// A 16-byte image status record (little-endian) whose dwords sum to zero.
+std::vector<uint8_t> StatusRecord(uint8_t mask, uint16_t generation, uint32_t signature, uint8_t bitmap = 0) {
+    std::vector<uint8_t> r(16, 0);
+    r[0] = mask;
+    r[1] = uint8_t(generation);
+    r[2] = uint8_t(generation >> 8);
+    r[5] = bitmap;
+    for (int i = 0; i < 4; ++i)
+        r[12 + i] = uint8_t(signature >> (8 * i));
+    uint32_t sum = 0;
+    for (int i = 0; i < 16; i += 4)
+        sum += uint32_t(r[i]) | uint32_t(r[i + 1]) << 8 | uint32_t(r[i + 2]) << 16 | uint32_t(r[i + 3]) << 24;
+    for (int i = 0; i < 4; ++i)
+        r[8 + i] = uint8_t((0u - sum) >> (8 * i));
+    return r;
+}
+
+TEST_F(SimTest, ActiveRegionsFollowTheImageStatusRecords) {
+    struct Case {
+        const char *name, *primary, *secondary, *aux; // "status" objects; aux: the two auxiliary regions
+        uint8_t global, board, vpd, npiv01, npiv23;
+    } cases[] = {
+        {"both active, secondary newer", R"({"mask": 1, "generation": 5, "signature": "0xFACEFADF"})",
+         R"({"mask": 1, "generation": 7, "signature": "0xFACEFADF"})", nullptr, 2, 1, 1, 1, 1},
+        {"primary active and newer", R"({"mask": 1, "generation": 9})", R"({"mask": 0, "generation": 3})", nullptr, 1,
+         1, 1, 1, 1},
+        {"neither active, secondary newer", R"({"mask": 0, "generation": 2})", R"({"mask": 0, "generation": 3})",
+         nullptr, 2, 1, 1, 1, 1},
+        {"secondary with a wrong signature", R"({"mask": 0, "generation": 4})",
+         R"({"mask": 1, "generation": 7, "signature": "0x12345678"})", nullptr, 1, 1, 1, 1, 1},
+        {"auxiliary secondary active", R"({"mask": 1, "generation": 5})", R"({"mask": 0, "generation": 3})",
+         R"({"mask": 0, "generation": 1, "signature": "0xFACEFAED"}, {"mask": 1, "generation": 2, "signature": "0xFACEFAED", "bitmap": 5})",
+         1, 2, 1, 2, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir_ / "state");
+        std::string regions = std::string(R"({"code": "0x95", "size": "0x10000", "file": "st.bin", "status": )") +
+                              c.primary + R"(}, {"code": "0x96", "size": "0x10000", "status": )" + c.secondary + "}";
+        if (c.aux) {
+            std::string aux = c.aux;
+            size_t cut = aux.find("}, {") + 1;
+            regions += R"(, {"code": "0x125", "size": "0x10000", "status": )" + aux.substr(0, cut) + "}";
+            regions += R"(, {"code": "0x126", "size": "0x10000", "status": )" + aux.substr(cut + 2) + "}";
+        }
+        std::vector<uint8_t> file(64);
+        for (size_t i = 0; i < file.size(); ++i)
+            file[i] = uint8_t(0xA0 + i);
+        std::ofstream(dir_ / "st.bin", std::ios::binary)
+            .write(reinterpret_cast<const char *>(file.data()), std::streamsize(file.size()));
+        Host(R"({"cards": [{"name": "z", "chips": [{"update_caps": 4, "ports": [{}], "regions": [)" + regions +
+             "]}]}]}");
+        uint32_t h = Open(0);
+        TVX_ACTIVE_REGIONS a{};
+        ASSERT_EQ(TvxGetActiveRegions(h, 0, &a), TVX_STATUS_OK);
+        EXPECT_EQ(a.ActiveGlobalRegions, c.global);
+        EXPECT_EQ(a.ActiveBoardConfig, c.board);
+        EXPECT_EQ(a.ActiveVpdNvram, c.vpd);
+        EXPECT_EQ(a.ActiveNpivConfig01, c.npiv01);
+        EXPECT_EQ(a.ActiveNpivConfig23, c.npiv23);
+        // the host's file keeps its offsets under the record
+        std::vector<uint8_t> st = Read(h, 0x95, 0x10000);
+        EXPECT_TRUE(std::equal(file.begin() + 16, file.end(), st.begin() + 16));
+        EXPECT_EQ(st[64], 0xFF);
+        // flipping the records switches the active set, as an update does
+        uint8_t now = a.ActiveGlobalRegions;
+        std::vector<uint8_t> on(0x10000, 0xFF), off(0x10000, 0xFF);
+        std::vector<uint8_t> ron = StatusRecord(1, 40, 0xFACEFADFu), roff = StatusRecord(0, 39, 0xFACEFADFu);
+        std::copy(ron.begin(), ron.end(), on.begin());
+        std::copy(roff.begin(), roff.end(), off.begin());
+        ASSERT_EQ(TvxUpdateOptionRomEx(h, 0, on.data(), 0x10000, now == 1 ? 0x96 : 0x95), TVX_STATUS_OK);
+        ASSERT_EQ(TvxUpdateOptionRomEx(h, 0, off.data(), 0x10000, now == 1 ? 0x95 : 0x96), TVX_STATUS_OK);
+        ASSERT_EQ(TvxGetActiveRegions(h, 0, &a), TVX_STATUS_OK);
+        EXPECT_EQ(a.ActiveGlobalRegions, now == 1 ? 2 : 1);
+    }
+}
+
+TEST_F(SimTest, OneOnlineUpdateSessionPerChip) {
+    Host(
+        R"({"cards": [{"name": "s", "chips": [{"update_caps": 4, "ports": [{}, {}], "regions": [{"code": 1, "size": 4096}]},
+                                                {"update_caps": 4, "ports": [{}], "regions": [{"code": 1, "size": 4096}]}]}]})");
+    uint32_t h0 = Open(0), h1 = Open(1), h2 = Open(2);
+    uint32_t s0 = 0, s1 = 0, s2 = 0;
+    ASSERT_EQ(TvxStartFlashUpdate(h0, 0, &s0), TVX_STATUS_OK);
+    EXPECT_EQ(TvxStartFlashUpdate(h1, 0, &s1), TVX_ERR_SESSION_OPEN); // the other port of the chip
+    EXPECT_EQ(TvxStartFlashUpdate(h2, 0, &s2), TVX_STATUS_OK);        // another chip
+    EXPECT_EQ(TvxOnlineActivateFlashUpdate(h0, 0), TVX_ERR_SESSION_OPEN);
+    EXPECT_EQ(TvxEndFlashUpdate(h0, 0, s0 + 100), TVX_ERR_INVALID_PARAMETER);
+    ASSERT_EQ(TvxEndFlashUpdate(h0, 0, s0), TVX_STATUS_OK);
+    EXPECT_EQ(TvxOnlineActivateFlashUpdate(h0, 0), TVX_STATUS_OK);
+    ASSERT_EQ(TvxStartFlashUpdate(h1, 0, &s1), TVX_STATUS_OK);
+    EXPECT_NE(s1, s0);
+    // a session left open ends with the handle that opened it
+    ASSERT_EQ(TvxCloseDevice(h1), TVX_STATUS_OK);
+    EXPECT_EQ(TvxStartFlashUpdate(h0, 0, &s0), TVX_STATUS_OK);
+    std::string j = Slurp(dir_ / "journal.jsonl");
+    for (const char *op :
+         {"\"op\":\"session_start\"", "\"op\":\"session_end\"", "\"op\":\"activate\"", "\"session_dropped\""})
+        EXPECT_NE(j.find(op), std::string::npos) << op;
 }
