@@ -277,4 +277,25 @@ TEST(DisplayInfo, PciLocationAndLinkLines) {
     }
 }
 
+// Converged adapters keep their multi-boot version in the VPD: "VV", else
+// "RM", else "V9"; only the digits count, two per part.
+TEST(DisplayInfo, MultibootVersionFromVpd) {
+    inv::Host host("dispvpd", R"({"cards": [
+ {"name": "vv", "device_id": "0x8432", "serial": "CNA1",
+  "chips": [{"vpd": {"id": "X", "ro": {"SN": "CNA1", "VV": "3.2.1", "RM": "01.01.01"}}, "ports": [{}]}]},
+ {"name": "rm", "device_id": "0x8432", "serial": "CNA2",
+  "chips": [{"vpd": {"id": "X", "ro": {"SN": "CNA2", "RM": "03.10.05", "V9": "01.01.01"}}, "ports": [{}]}]},
+ {"name": "v9", "device_id": "0x8432", "serial": "CNA3",
+  "chips": [{"vpd": {"id": "X", "ro": {"SN": "CNA3", "V9": "v04.00.12"}}, "ports": [{}]}]},
+ {"name": "none", "device_id": "0x8432", "serial": "CNA4",
+  "chips": [{"vpd": {"id": "X", "ro": {"SN": "CNA4", "V3": "08.07.12"}}, "ports": [{}]}]}
+]})");
+    auto blocks = inv::Blocks(host.Output({"/q"}, 0));
+    ASSERT_EQ(blocks.size(), 4u);
+    std::vector<std::string> versions;
+    for (auto &b : blocks)
+        versions.push_back(inv::Value(b, "Flash Image (MBI) Version"));
+    EXPECT_EQ(versions, (std::vector<std::string>{"32.01.00", "03.10.05", "04.00.12", "N/A"}));
+}
+
 } // namespace
