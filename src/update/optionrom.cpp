@@ -554,13 +554,15 @@ int validateUpdateMultibootOptionROM(uint16_t ssdid, uint16_t ssvid, std::span<u
                 result = r;
             }
         }
-        if (pcir.indicator & PCIR_LAST_IMAGE) break;
-        // A zero length would never advance: the chain is broken.
-        if (pcir.imageLength == 0) {
+        // A zero length would never advance, and an image that reaches past
+        // the file is cut off: either way the chain is broken.
+        const size_t len = static_cast<size_t>(pcir.imageLength) * PCI_BLOCK;
+        if (len == 0 || !InBounds(file.size(), offset, len)) {
             OutputLevelMessage(LEVEL_DEBUG, "Failed to recognize header signature!");
             return IMG_BAD_HEADER;
         }
-        offset += static_cast<size_t>(pcir.imageLength) * PCI_BLOCK;
+        if (pcir.indicator & PCIR_LAST_IMAGE) break;
+        offset += len;
     }
     return result;
 }

@@ -132,6 +132,49 @@ int PatchCommonBios(std::span<uint8_t> buf, size_t offset, uint16_t ssdid, uint1
     return 0;
 }
 
+// Structure of the option-ROM chain of a whole file: every image carries
+// both signatures and a non-zero length and lies inside the file, and the
+// chain ends with an image that has the last-image flag. 0; 4 when the
+// file ends before the chain does (a truncated file); 25 for a broken link.
+int CheckOptionRomChain(std::span<const uint8_t> file) {
+    size_t offset = 0;
+    // Every image moves the walk on by at least one block inside the file.
+    for (int number = 0;; ++number) {
+        PciRomHeader hdr;
+        PciDataStructure pcir;
+        if (!ReadPciRomHeader(file, offset, hdr) ||
+            (hdr.signature == ROM_SIGNATURE && !ReadPciDataStructure(file, offset, pcir))) {
+            OutputLevelMessage(LEVEL_DEBUG,
+                               "ValidateUpdateOptionROM: Image %d at 0x%zx is cut off by the end of the file (0x%zx)!",
+                               number, offset, file.size());
+            return 4;
+        }
+        if (hdr.signature != ROM_SIGNATURE) {
+            OutputLevelMessage(LEVEL_ERROR, "Failed to recognize header signature!");
+            return 25;
+        }
+        if (pcir.signature != PCIR_SIGNATURE_VALUE) {
+            OutputLevelMessage(LEVEL_ERROR, "Failed to recognize data signature!");
+            return 25;
+        }
+        const size_t len = static_cast<size_t>(pcir.imageLength) * PCI_BLOCK;
+        if (len == 0) {
+            OutputLevelMessage(LEVEL_DEBUG, "ValidateUpdateOptionROM: Image %d at 0x%zx has no length!", number,
+                               offset);
+            return 25;
+        }
+        if (!InBounds(file.size(), offset, len)) {
+            OutputLevelMessage(
+                LEVEL_DEBUG,
+                "ValidateUpdateOptionROM: Image %d at 0x%zx (0x%zx bytes) runs past the end of the file (0x%zx)!",
+                number, offset, len, file.size());
+            return 4;
+        }
+        if (pcir.indicator & PCIR_LAST_IMAGE) return 0;
+        offset += len;
+    }
+}
+
 } // namespace
 
 int doCXRCheckForOptionROM(TVXDevice *device) {
@@ -415,6 +458,9 @@ int ValidateUpdateOptionROM(std::FILE *file, uint16_t ssdid, uint16_t ssvid, std
     std::array<uint8_t, PCI_FILE_RECORD> data{};
     if (ReadPciHeaderAndData(file, hdr, data, 0) != 1) return 25;
     PrintDataStructure(hdr, data, 0);
+    // A truncated file or a broken chain is refused before any image is
+    // looked at: the whole file is written to the adapter.
+    if (int chain = CheckOptionRomChain(buffer); chain != 0) return chain;
 
     int result = 1;
     if (data[PCIR_CODE_TYPE] == PCI_CODE_BIOS) {

@@ -205,6 +205,26 @@ TEST(UpdateTargeted, OptionRom23xx) {
          10,
          "Error: Incorrect flash file for HBA 0 (Invalid SSDID/SSVID)!\n",
          false},
+        {"cut inside the FCode image",
+         {"optionrom23", "--size", "0x9000"},
+         4,
+         "Error: rom23.bin is not an acceptable multi-bootimage file for this HBA (Instance 0), wrong size!\n",
+         false},
+        {"cut where the next image should start",
+         {"optionrom23", "--size", "0x8000"},
+         4,
+         "Error: rom23.bin is not an acceptable multi-bootimage file for this HBA (Instance 0), wrong size!\n",
+         false},
+        {"broken chain",
+         {"optionrom23", "--corrupt", "broken-chain"},
+         25,
+         "Error: Failed to recognize header signature!\n",
+         false},
+        {"common BIOS with a bad checksum",
+         {"optionrom23", "--common-bios", "--corrupt", "bad-bios-checksum"},
+         12,
+         "Error: Incorrect flash file, invalid checksum!\n",
+         false},
     };
     for (const auto &row : rows) {
         upd::Scene s("tgt_23");
@@ -229,6 +249,38 @@ TEST(UpdateTargeted, OptionRom23xx) {
             EXPECT_TRUE(s.Writes().empty()) << row.name;
         }
     }
+}
+
+// The converged and newer families (kinds 9, 10, 11, 13, 14) are refused
+// like kind 12 until their update paths exist: nothing reaches their flash.
+TEST(UpdateTargeted, LaterFamiliesAreRefused) {
+    const char *chips[][2] = {{"8001", "0x0501"}, {"8021", "0x0502"}, {"2031", "0x0503"},
+                              {"8041", "0x0504"}, {"2071", "0x0505"}, {"2081", "0x0506"}};
+    std::vector<std::string> cards;
+    std::string table;
+    for (const auto &c : chips) {
+        cards.push_back(std::string(R"({"name": "n)") + c[0] + R"(", "device_id": "0x)" + c[0] +
+                        R"(", "subsys_vendor": "0x1D7A", "subsys_device": ")" + c[1] + R"(", "model": "CXR)" + c[0] +
+                        R"(-M", "serial": "S)" + c[0] + R"(", "chips": [{"flash_size": "0x100000", "ports": [{}],
+            "regions": [{"code": "0x07", "size": "0x40000", "offset": "0"}, {"code": "0xFF"}]}]})");
+        table += std::string(c[1]) + ",0x1D7A,CXR" + c[0] + ",Later family,TRUE\n";
+    }
+    upd::Scene s("tgt_later");
+    s.Files(upd::Host(cards), table, "");
+    s.Kit({"multiboot", "--chip", "2532", "mbi25.bin"});
+    for (size_t i = 0; i < std::size(chips); ++i) {
+        auto r = s.Tf({"/b", std::to_string(i), "mbi25.bin"});
+        EXPECT_EQ(r.status, 7) << chips[i][0] << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find("Info: Flash update is not supported on HBA instance " + std::to_string(i) + " - CXR" +
+                             chips[i][0] + "-M!\n"),
+                  std::string::npos)
+            << chips[i][0] << "\n"
+            << r.out;
+        EXPECT_TRUE(s.Writes().empty()) << chips[i][0];
+    }
+    auto all = s.Tf({"/b", "ALL", "mbi25.bin"});
+    EXPECT_EQ(all.status, 34);
+    EXPECT_TRUE(s.Writes().empty());
 }
 
 } // namespace

@@ -168,6 +168,7 @@ TEST(ValidateMultiboot, Table) {
         {"no PCIR", 0xFF, Chain({badPcir}, 0x100000), 23},
         {"zero image length", 0xFF, Chain({zeroLen}, 0x100000), 22},
         {"chain running to the end of the file", 0x20, Chain({notLast}, 0x2000), 22},
+        {"last image cut by the end of the file", 0x20, Chain({CodeImage(kFCode, 0x2532, 4, 3)}, 0x2000), 22},
         {"empty file, other region", 0x20, {}, 22},
     };
     for (const auto &c : cases) {
