@@ -467,7 +467,7 @@ int PrintHBASummary() {
     std::string previousSerial;
     int continuationPorts = 0;
     int records = 0;
-    for (TVXDevice *d = g_HBAList.first; d != nullptr; d = d->next) {
+    for (TVXDevice *d = g_HBAList.first; d != nullptr && records < static_cast<int>(g_HBAList.count); d = d->next) {
         ++records;
         const AdapterEntry *entry = FindAdapterEntryForDevice(d);
         std::string model = DisplayModelText(d->nodeProperty.Model, false);

@@ -298,4 +298,20 @@ TEST(DisplayInfo, MultibootVersionFromVpd) {
     EXPECT_EQ(versions, (std::vector<std::string>{"32.01.00", "03.10.05", "04.00.12", "N/A"}));
 }
 
+// A firmware region too short to hold the version block at 0x3FFC0 reads as
+// a block without the signature; the 24xx region is read at its own size.
+TEST(DisplayInfo, ShortFirmwareRegionHasNoVersion) {
+    inv::Host host("dispshort", R"({"cards": [
+ {"name": "c25", "serial": "RFDSHORT", "chips": [{"regions": [
+      {"code": "0x07", "size": "0x40000", "file": "boot.bin"},
+      {"code": "0x01", "size": "0x3FFF0", "file": "fw.bin"}], "ports": [{}]}]}
+]})");
+    MakeMultibootRegions(host.path(), "3.10.5");
+    // The first 0x3FFF0 bytes of region 1, signature block cut off half way.
+    e2e::WriteFile(host.path() / "fw.bin", e2e::ReadFile(host.path() / "fw.bin").substr(0, 0x3FFF0));
+    auto blocks = inv::Blocks(host.Output({"/q"}, 0));
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_EQ(inv::Value(blocks[0], "Flash Image (MBI) Version"), "N/A");
+}
+
 } // namespace
