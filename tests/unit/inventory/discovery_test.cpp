@@ -12,7 +12,9 @@
 #include "inventory/cxrtype.h"
 #include "inventory/invutil.h"
 #include "inventory/prefs.h"
+#include "inventory/targets.h"
 #include "inventory/tvxdevice.h"
+#include "oss/oss.h"
 #include "testutil.h"
 
 extern "C" void TvxSimReset(void);
@@ -83,7 +85,6 @@ TEST_F(Discovery, CardsAndPortNumbers) {
     }
 }
 
-// Disabled: the simulated host reader currently crashes on per-port "node"/"port"/"pci" objects.
 TEST_F(Discovery, DuplicatesAndZeroWWNsStayOutOfTheHBAList) {
     Load(R"({"cards": [
         {"name": "a", "serial": "RFD0001", "chips": [{"ports": [
@@ -99,7 +100,6 @@ TEST_F(Discovery, DuplicatesAndZeroWWNsStayOutOfTheHBAList) {
     EXPECT_EQ(g_HBAList.first->instance, 0u);
 }
 
-// Disabled: see above (per-port "pci" object).
 TEST_F(Discovery, ApiPortNumberWinsAndConvergedPortsKeepTheirs) {
     Load(R"({"cards": [
         {"name": "fc", "serial": "RFD0001", "chips": [{"ports": [{}, {"pci": {"api_port": 3}}]}]},
@@ -136,7 +136,6 @@ TEST_F(Discovery, FCoEEngineTwinOnEveryOtherDevice) {
     EXPECT_EQ(g_AdapterList.count, 4u);
 }
 
-// Disabled: see above (per-port "node" object).
 TEST_F(Discovery, SerialFromVpdOrFromNodeBytes) {
     Load(R"({"cards": [
         {"name": "old", "device_id": 8978, "serial": "RFD0009",
@@ -178,6 +177,211 @@ TEST_F(Discovery, OpenRetryRule) {
     EXPECT_EQ(sleeps, 6u); // one instance used the waits; the next not-ready one gets none
     ASSERT_EQ(g_DeviceList.count, 1u);
     EXPECT_EQ(g_DeviceList.first->instance, 2u);
+}
+
+// Update option codes of every kind of card, in HBA list order.
+TEST_F(Discovery, UpdateOptionCodes) {
+    struct Case {
+        const char *name;
+        const char *card; // one card of the host
+        bool ia64;
+        std::vector<int> codes; // CheckPortUpdateOption per HBA list record
+    };
+    const Case cases[] = {
+        {"0x1137 four-port",
+         R"("subsys_device": "0x004A", "subsys_vendor": "0x1137", "serial": "RFD1137",
+          "chips": [{"ports": [{}, {}]}, {"ports": [{}, {}]}])",
+         false,
+         {1, 8, 3, 9}},
+        {"older, OEM class 0", R"("device_id": "0x2312", "chips": [{"ports": [{}, {}]}])", false, {1, 1}},
+        {"older, OEM class 1",
+         R"("device_id": "0x2312", "subsys_device": "0x027D", "subsys_vendor": "0x1014",
+          "chips": [{"ports": [{}, {}]}])",
+         false,
+         {1, 2}},
+        {"older, OEM class 2",
+         R"("device_id": "0x2312", "subsys_device": "0x0170", "subsys_vendor": "0x1028",
+          "chips": [{"ports": [{}, {}]}])",
+         false,
+         {2, 1}},
+        {"older, OEM class 3",
+         R"("device_id": "0x2312", "subsys_device": "0x0134", "subsys_vendor": "0x1077",
+          "chips": [{"ports": [{}, {}]}])",
+         false,
+         {6, 6}},
+        {"older on IA64",
+         R"("device_id": "0x2312", "subsys_device": "0x027D", "subsys_vendor": "0x1014",
+          "chips": [{"ports": [{}, {}]}])",
+         true,
+         {5, 5}},
+        {"later on IA64", R"("serial": "RFD0001", "chips": [{"ports": [{}, {}]}])", true, {1, 2}},
+    };
+    char savedOs[sizeof g_HostIdent.osType];
+    std::memcpy(savedOs, g_HostIdent.osType, sizeof savedOs);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        CopyText(g_HostIdent.osType, sizeof g_HostIdent.osType, c.ia64 ? "Windows Server 2003 IA64" : "Windows");
+        Load(std::string(R"({"cards": [{"name": "c", )") + c.card + "}]}", kTable);
+        std::vector<int> codes;
+        for (TVXDevice *r = g_HBAList.first; r != nullptr; r = r->next)
+            codes.push_back(CheckPortUpdateOption(r));
+        EXPECT_EQ(codes, c.codes);
+        CoreReleaseDevices();
+    }
+    std::memcpy(g_HostIdent.osType, savedOs, sizeof savedOs);
+}
+
+// A port missing from the HBA list is not updated; a 2431 chip of a later
+// family is not updated even when the table supports it.
+TEST_F(Discovery, PortsThatAreNotUpdated) {
+    Load(R"({"cards": [
+        {"name": "a", "device_id": "0x2431", "serial": "RFD2431", "chips": [{"ports": [{}, {}]}]},
+        {"name": "b", "serial": "RFD0002", "chips": [{"ports": [{}, {}]}]}
+    ]})",
+         kTable);
+    ASSERT_EQ(g_HBAList.count, 4u);
+    for (TVXDevice *r = g_HBAList.first; r != nullptr; r = r->next) {
+        ASSERT_EQ(isAdapterSupported(r, nullptr), 1);
+        EXPECT_EQ(CheckAdapterFlashUpdateStatus(r), r->chipProperty.PciDeviceId == 0x2431 ? 6
+                                                    : r->physicalPort == 1                ? 1
+                                                                                          : 2)
+            << r->instance;
+    }
+    TVXDevice stranger = *g_HBAList.last;
+    stranger.portProperty.PortWWN[0] ^= 0xFF;
+    EXPECT_EQ(CheckPortUpdateOption(&stranger), 6);
+}
+
+const TargetEntry *FindTarget(const TVXDevice *d, uint8_t lastByte) {
+    for (const TargetEntry *t = d->targets.first; t != nullptr; t = t->next)
+        if (t->property.PortWWN[7] == lastByte) return t;
+    return nullptr;
+}
+
+// Readiness of targets by their TEST UNIT READY answers; fabric and loop
+// entries become unconfigured targets that are never probed.
+TEST_F(Discovery, TargetReadinessRules) {
+    std::string denied;
+    for (int i = 0; i < 10; ++i)
+        denied += "\"access_denied\", ";
+    std::string attention;
+    for (int i = 0; i < 9; ++i)
+        attention += "\"unit_attention\", ";
+    Load(R"({"cards": [{"name": "a", "serial": "RFD0001", "chips": [{"ports": [{
+        "targets": [
+            {"luns": [{"lun": 0, "tur": [)" +
+             denied + R"("ready"], "tur_then": "medium_error"}, {"lun": 1}]},
+            {"luns": [{"lun": 0, "tur": ["no_media"]}]},
+            {"luns": [{"lun": 0, "tur": ["medium_error"]}]},
+            {"luns": [{"lun": 0, "tur": [)" +
+             attention + R"("ready"]}]},
+            {"luns": [{"lun": 0, "tur": [)" +
+             attention + R"("unit_attention", "ready"]}]},
+            {"luns": [{"lun": 0, "tur": ["reservation"]}]}
+        ],
+        "port_db": {"8": [{"node_wwn": "2000aabbccddee01", "port_wwn": "2100aabbccddee01"}],
+                    "16": [{"node_wwn": "2000aabbccddee02", "port_wwn": "2100aabbccddee02"}]}
+    }]}]}]})",
+         kTable);
+    ASSERT_EQ(g_DeviceList.count, 1u);
+    const TVXDevice *d = g_DeviceList.first;
+    EXPECT_EQ(d->targets.count, 8u);
+    struct Expect {
+        uint8_t index;
+        bool ready;
+    };
+    // 0: ten access-denied answers on LUN 0 move the probe to LUN 1 (an
+    // eleventh try on LUN 0 would meet the medium error).
+    const Expect expected[] = {{0, true}, {1, true}, {2, false}, {3, true}, {4, false}, {5, true}};
+    for (const Expect &e : expected) {
+        const TargetEntry *t = FindTarget(d, e.index);
+        ASSERT_NE(t, nullptr) << int(e.index);
+        EXPECT_EQ(t->targetKind, 2u) << int(e.index);
+        EXPECT_EQ((t->targetState & 1) != 0, e.ready) << int(e.index);
+        if (!e.ready) {
+            EXPECT_EQ(t->luns.count, 0u) << int(e.index);
+        }
+    }
+    for (uint8_t last : {uint8_t(1), uint8_t(2)}) {
+        const TargetEntry *t = nullptr;
+        for (const TargetEntry *x = d->targets.first; x != nullptr; x = x->next)
+            if (x->property.PortWWN[0] == 0x21 && x->property.PortWWN[7] == last) t = x;
+        ASSERT_NE(t, nullptr) << int(last);
+        EXPECT_EQ(t->targetKind, 1u);
+        EXPECT_EQ(t->targetState, 1u);
+        EXPECT_EQ(t->property.AddressWord1, 0xFFFF);
+        EXPECT_EQ(t->luns.count, 0u);
+        EXPECT_EQ(t->deviceType, 999u); // never asked
+    }
+}
+
+// A LUNs-per-target word of 0 means 256 LUNs: the REPORT LUNS buffer is
+// sized for 256 and only LUNs below 256 are probed.
+TEST_F(Discovery, LunsPerTargetZeroMeans256) {
+    std::string luns;
+    for (int i = 0; i < 260; ++i)
+        luns += (i == 0 ? "" : ", ") + std::string("{\"lun\": ") + std::to_string(i < 258 ? i : 300 + i) + "}";
+    Load(R"({"cards": [{"name": "a", "serial": "RFD0001", "chips": [{"ports": [{
+        "driver": {"luns_per_target": 0}, "targets": [{"luns": [)" +
+             luns + R"(]}]}]}]}]})",
+         kTable);
+    ASSERT_EQ(g_DeviceList.count, 1u);
+    const TargetEntry *t = g_DeviceList.first->targets.first;
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->luns.count, 256u);
+    for (const LunEntry *l = t->luns.first; l != nullptr; l = l->next)
+        EXPECT_LT(l->lun, 256u);
+}
+
+// Boot-from-SAN answers of single-port cards of a family that is asked
+// (0x2031), in BIOS and EFI mode, and of a four-port card.
+TEST_F(Discovery, BootFromSanAnswers) {
+    const char *kBootName = R"("72": "50:06:0b:00:00:00:10:00")";
+    struct Case {
+        const char *name;
+        bool efi;
+        std::string port;
+        int expected;
+    };
+    const std::string ready = R"("targets": [{"luns": [{}]}])";
+    const std::string notReady = R"("targets": [{"luns": [{"tur": ["medium_error"]}]}])";
+    const std::string fabricOnly =
+        R"("port_db": {"8": [{"node_wwn": "2000aabbccddee01", "port_wwn": "2100aabbccddee01"}]})";
+    const Case cases[] = {
+        {"selectable boot off", false, R"("nvram1": {"params": {"60": 0, )" + std::string(kBootName) + "}}, " + ready,
+         0},
+        {"named target present", false, R"("nvram1": {"params": {"60": 1, )" + std::string(kBootName) + "}}, " + ready,
+         1},
+        {"named target not ready", false,
+         R"("nvram1": {"params": {"60": 1, )" + std::string(kBootName) + "}}, " + notReady, 0},
+        {"any device, target present", false, R"("nvram1": {"params": {"60": 1}}, )" + ready, 1},
+        {"any device, none attached", false, R"("nvram1": {"params": {"60": 1}})", 0},
+        {"any device, only a fabric entry", false, R"("nvram1": {"params": {"60": 1}}, )" + fabricOnly, 0},
+        {"EFI selective login", true, R"("nvram1": {"params": {"92": 1, )" + std::string(kBootName) + "}}, " + ready,
+         1},
+        {"EFI without selective login", true,
+         R"("nvram1": {"params": {"60": 1, )" + std::string(kBootName) + "}}, " + ready, 0},
+    };
+    const int savedEfi = g_bIA64Host;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        g_bIA64Host = c.efi ? 1 : 0;
+        Load(R"({"cards": [{"name": "a", "device_id": "0x2031", "serial": "RFD0001", "chips": [{"ports": [{)" + c.port +
+                 "}]}]}]}",
+             kTable);
+        ASSERT_EQ(g_HBAList.count, 1u);
+        EXPECT_EQ(IsConfigureToBootFromSAN(g_HBAList.first), c.expected);
+        CoreReleaseDevices();
+    }
+    g_bIA64Host = 0;
+    // Four-port card: only its third port boots, every port answers 1.
+    Load(R"({"cards": [{"name": "q", "device_id": "0x2031", "serial": "RFD0004", "chips": [{"ports": [{}, {}]},
+        {"ports": [{"nvram1": {"params": {"60": 1}}, "targets": [{"luns": [{}]}]}, {}]}]}]})",
+         kTable);
+    ASSERT_EQ(g_HBAList.count, 4u);
+    for (TVXDevice *r = g_HBAList.first; r != nullptr; r = r->next)
+        EXPECT_EQ(IsConfigureToBootFromSAN(r), 1) << r->physicalPort;
+    g_bIA64Host = savedEfi;
 }
 
 } // namespace
