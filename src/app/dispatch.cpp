@@ -39,10 +39,11 @@ int ForEachHBA(int (*display)(TVXDevice *), bool reportFailure) {
 }
 
 int DefaultUpdateRun() {
-    char path[256];
-    int n = std::snprintf(path, sizeof path, "%s%s", g_szConfigPath, "tarnikflasher.properties");
-    if (n < 0 || static_cast<size_t>(n) >= sizeof path)
-        OutputLevelMessage(LEVEL_DEBUG, "Configuration File name cut to %zu characters", sizeof path - 1);
+    // Room for the longest configuration directory: a cut name could open
+    // some other file.
+    static const char kControlFile[] = "tarnikflasher.properties";
+    char path[sizeof g_szConfigPath + sizeof kControlFile];
+    std::snprintf(path, sizeof path, "%s%s", g_szConfigPath, kControlFile);
     OutputLevelMessage(LEVEL_DEBUG, "Configuration File (%s)", path);
     int status = BuildFlashCtrListFromFile(path);
     if (status == 0) {

@@ -199,6 +199,13 @@ void OSSInitialize(int argc, char **argv) {
     } else {
         dir = OSSGetProgramDirectory(argc > 0 ? argv[0] : nullptr);
     }
+    if (dir.size() >= sizeof g_szConfigPath) {
+        // A cut folder name would name some other folder; bare file names
+        // reach the current directory instead.
+        OutputLevelMessage(LEVEL_DEBUG, "OSSInitialize: program folder longer than %zu characters, not used",
+                           sizeof g_szConfigPath - 1);
+        dir.clear();
+    }
     CopyText(g_szConfigPath, sizeof g_szConfigPath, dir.c_str());
     OutputLevelMessage(LEVEL_DEBUG, "Configuration Path (%s)...", g_szConfigPath);
     int n = std::snprintf(g_configurationFileName, sizeof g_configurationFileName, "%s%s", g_szConfigPath,

@@ -199,9 +199,15 @@ void OSSInstallCtrlHandler(OSSCtrlHandler handler) {
     sigaddset(&set, SIGQUIT);
     // Blocked here, before any other thread exists, so that only the
     // signal thread receives them.
-    if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return;
+    sigset_t previous;
+    if (pthread_sigmask(SIG_BLOCK, &set, &previous) != 0) return;
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, SignalThread, &set) == 0) pthread_detach(thread);
+    if (pthread_create(&thread, nullptr, SignalThread, &set) == 0) {
+        pthread_detach(thread);
+    } else {
+        // No thread to take them: Ctrl-C must still end the process.
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
 }
 
 void OSSExitProcess(int status) {

@@ -146,7 +146,11 @@ DWORD ImageTimeStamp() {
     if (base == nullptr) return 0;
     IMAGE_DOS_HEADER dos;
     std::memcpy(&dos, base, sizeof dos);
-    if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew <= 0 || dos.e_lfanew > 0x10000) return 0;
+    // The headers lie in the first page of the mapped image; never read
+    // beyond it.
+    constexpr LONG kHeaderPage = 0x1000;
+    constexpr LONG kNeeded = static_cast<LONG>(sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER));
+    if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew <= 0 || dos.e_lfanew > kHeaderPage - kNeeded) return 0;
     DWORD signature = 0;
     std::memcpy(&signature, base + dos.e_lfanew, sizeof signature);
     if (signature != IMAGE_NT_SIGNATURE) return 0;

@@ -2,6 +2,7 @@
 // routing by option, start-up statuses with no adapter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -182,6 +183,21 @@ TEST(FrameCli, EmptyAdapterList) {
     auto fdt = Tf({"/fdt", "0"}, dir.path());
     EXPECT_EQ(fdt.status, 7);
     EXPECT_EQ(fdt.out, "This command is not supported by this build.\n");
+}
+
+TEST(FrameCli, LongConfigurationFolderKeepsWholeFileNames) {
+    // The control file's full name is longer than 255 characters here; a
+    // cut name would report it missing (status 4).
+    e2e::ScratchDir dir("longcfg");
+    std::filesystem::path deep = dir.path();
+    while (deep.string().size() < 240)
+        deep /= std::string(std::min<size_t>(60, 240 - deep.string().size()), 'c');
+    std::filesystem::create_directories(deep);
+    e2e::WriteFile(deep / "adapters.properties", "");
+    e2e::WriteFile(deep / "tarnikflasher.properties", "");
+    auto r = Tf({}, deep);
+    EXPECT_NE(r.status, 4) << r.out;
+    EXPECT_EQ(r.out.find("Unable to open file"), std::string::npos) << r.out;
 }
 
 TEST(FrameCli, DebugShowsStartupTraces) {
