@@ -198,7 +198,8 @@ int UpdateVpdField(uint8_t *image, size_t size, const char *keyword, const uint8
         INV_DEBUG("UpdateVpdField: Exit, status=%d", status);
         return status;
     }
-    bool updated = false;
+    // The whole walk is checked before any byte changes, so a malformed
+    // image is refused as it was given, never half rewritten.
     size_t pos = 0;
     for (;;) {
         VpdEntry e;
@@ -208,6 +209,13 @@ int UpdateVpdField(uint8_t *image, size_t size, const char *keyword, const uint8
             INV_DEBUG("UpdateVpdField: Exit, status=%d", VPD_MALFORMED);
             return VPD_MALFORMED;
         }
+        pos = e.next;
+    }
+    bool updated = false;
+    pos = 0;
+    for (;;) {
+        VpdEntry e;
+        if (ReadEntry(image, size, pos, e) != Step::Entry) break;
         if (KeywordIs(image, e, keyword)) {
             // The field keeps its length; bytes past the given value write as 0.
             for (size_t i = 0; i < e.valueLength; ++i)

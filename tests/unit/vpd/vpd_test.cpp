@@ -94,7 +94,9 @@ TEST(Vpd, WalksNeverLeaveTheBuffer) {
     bad.push_back({0x82, 0x01, 0x00, 'x', 0x90, 0, 0, 'S', 'N', 200, 'a', 0x78});
     bad.push_back({0x82, 0x01, 0x00, 'x', 0x90, 0});
     bad.push_back({0x82, 0x01, 0x00, 'x', 'S', 'N', 1, 'a', 'R', 'V', 1, 0});
-    const int lookup[] = {VPD_FIELD_NOT_FOUND, VPD_FIELD_NOT_FOUND, VPD_FIELD_NOT_FOUND, VPD_OK};
+    // The field asked for comes before the entry that leads outside.
+    bad.push_back({0x82, 0x01, 0x00, 'x', 0x90, 0, 0, 'S', 'N', 1, 'a', 'E', 'C', 200, 'b', 0x78});
+    const int lookup[] = {VPD_FIELD_NOT_FOUND, VPD_FIELD_NOT_FOUND, VPD_FIELD_NOT_FOUND, VPD_OK, VPD_OK};
     for (size_t i = 0; i < bad.size(); ++i) {
         const auto &img = bad[i];
         std::vector<char> value(32);
@@ -102,8 +104,8 @@ TEST(Vpd, WalksNeverLeaveTheBuffer) {
         EXPECT_EQ(verifyVpdChecksum(img.data(), img.size()), VPD_BAD_CHECKSUM);
         std::vector<uint8_t> copy = img;
         const uint8_t v[32] = {'b'};
-        int status = UpdateVpdField(copy.data(), copy.size(), "SN", v, sizeof v);
-        EXPECT_TRUE(status == VPD_MALFORMED || status == VPD_BAD_CHECKSUM) << status;
+        EXPECT_EQ(UpdateVpdField(copy.data(), copy.size(), "SN", v, sizeof v), VPD_MALFORMED) << i;
+        EXPECT_EQ(copy, img) << i; // refused as given, never half rewritten
     }
 }
 
