@@ -266,6 +266,8 @@ bool ReadCapacity(const TVXDevice *d, const TargetEntry *t, uint16_t lun, bool &
         std::memset(sense, 0, sizeof sense);
         std::memset(data, 0, sizeof data);
         std::span<const uint8_t> buf(data, sizeof data);
+        // The switch to READ CAPACITY(16) (once per target) is not a try of
+        // its own: the tries must end on an answer that holds the real size.
         if (!useRc16) {
             status = TvxSendScsiReadCapacityCmdFC(d->handle, &a, data, 8, sense, kSenseSize);
             uint32_t lba = 0;
@@ -275,6 +277,7 @@ bool ReadCapacity(const TVXDevice *d, const TargetEntry *t, uint16_t lun, bool &
             if (status == TVX_STATUS_OK && lba == 0xFFFFFFFFu) {
                 INV_DEBUG("Need to issue the Read Capacity(16) command >= 2TB...");
                 useRc16 = true;
+                --attempt;
                 continue;
             }
         } else {

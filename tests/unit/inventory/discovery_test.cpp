@@ -384,4 +384,26 @@ TEST_F(Discovery, BootFromSanAnswers) {
     g_bIA64Host = savedEfi;
 }
 
+// LUN sizes: a disk beyond the 32-bit block address switches to READ
+// CAPACITY(16), also after unit attentions used up tries; a reserved LUN
+// and a non-disk LUN get the size marker.
+TEST_F(Discovery, LunSizes) {
+    Load(R"({"cards": [{"name": "a", "serial": "RFD0001", "chips": [{"ports": [{"targets": [{"luns": [
+        {"lun": 0, "blocks": "0x200000000", "capacity": ["unit_attention", "unit_attention"]},
+        {"lun": 1, "blocks": "0x100000"},
+        {"lun": 2, "reserved": true},
+        {"lun": 3, "type": 1}
+    ]}]}]}]}]})",
+         kTable);
+    ASSERT_EQ(g_DeviceList.count, 1u);
+    const TargetEntry *t = g_DeviceList.first->targets.first;
+    ASSERT_NE(t, nullptr);
+    std::vector<std::pair<uint16_t, uint32_t>> sizes;
+    for (const LunEntry *l = t->luns.first; l != nullptr; l = l->next)
+        sizes.emplace_back(l->lun, l->sizeMB);
+    const std::vector<std::pair<uint16_t, uint32_t>> expected = {
+        {0, 4194304u}, {1, 512u}, {2, 0xFEFEFEFEu}, {3, 0xFEFEFEFEu}};
+    EXPECT_EQ(sizes, expected);
+}
+
 } // namespace
