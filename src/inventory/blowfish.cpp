@@ -1,6 +1,9 @@
 #include "inventory/blowfish.h"
 
 #include <cstring>
+#include <span>
+
+#include "image/helpers.h"
 
 namespace {
 
@@ -142,16 +145,19 @@ inline uint32_t F(const BlowfishContext *ctx, uint32_t x) {
     return (h ^ ctx->S[2][(x >> 8) & 0xFF]) + ctx->S[3][x & 0xFF];
 }
 
-inline uint32_t LoadBE(const uint8_t *p) {
-    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-           (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
-}
-
-inline void StoreBE(uint8_t *p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
+// ECB over whole 8-byte blocks of in into out, each block two big-endian words.
+template <typename Cipher> void EcbBlocks(const uint8_t *in, uint8_t *out, size_t size, Cipher cipher) {
+    std::span<const uint8_t> src(in, size);
+    std::span<uint8_t> dst(out, size);
+    for (size_t off = 0; off + 8 <= size; off += 8) {
+        uint32_t l = 0;
+        uint32_t r = 0;
+        ReadBE32(src, off, l);
+        ReadBE32(src, off + 4, r);
+        cipher(&l, &r);
+        WriteBE32(dst, off, l);
+        WriteBE32(dst, off + 4, r);
+    }
 }
 
 } // namespace
@@ -225,21 +231,9 @@ void BlowfishInit(BlowfishContext *ctx, const uint8_t *key, size_t keyLength) {
 }
 
 void BlowfishDecryptEcb(const BlowfishContext *ctx, const uint8_t *in, uint8_t *out, size_t size) {
-    for (size_t off = 0; off + 8 <= size; off += 8) {
-        uint32_t l = LoadBE(in + off);
-        uint32_t r = LoadBE(in + off + 4);
-        BlowfishDecryptBlock(ctx, &l, &r);
-        StoreBE(out + off, l);
-        StoreBE(out + off + 4, r);
-    }
+    EcbBlocks(in, out, size, [ctx](uint32_t *l, uint32_t *r) { BlowfishDecryptBlock(ctx, l, r); });
 }
 
 void BlowfishEncryptEcb(const BlowfishContext *ctx, const uint8_t *in, uint8_t *out, size_t size) {
-    for (size_t off = 0; off + 8 <= size; off += 8) {
-        uint32_t l = LoadBE(in + off);
-        uint32_t r = LoadBE(in + off + 4);
-        BlowfishEncryptBlock(ctx, &l, &r);
-        StoreBE(out + off, l);
-        StoreBE(out + off + 4, r);
-    }
+    EcbBlocks(in, out, size, [ctx](uint32_t *l, uint32_t *r) { BlowfishEncryptBlock(ctx, l, r); });
 }
