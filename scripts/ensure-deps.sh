@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(cmake g++ make libgtest-dev nlohmann-json3-dev libbenchmark-dev g++-mingw-w64-x86-64 wine libssl-dev python3)
 missing=()
 for p in "${packages[@]}"; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+    # Installed, not merely known with its configuration files left over.
+    [ "$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null)" = installed ] || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 sudo=""

@@ -16,9 +16,11 @@
 #include "oss/oss.h"
 #include "oss/oss_internal.h"
 
-#ifndef TF_BUILD_EPOCH
-#define TF_BUILD_EPOCH 0
-#endif
+// Build time of the program (seconds since 1970, UTC). The program's own
+// build supplies it from a source generated when its code is rebuilt;
+// other users of this library (the tests) get 0.
+long long TfBuildEpoch();
+__attribute__((weak)) long long TfBuildEpoch() { return 0; }
 
 const char OSS_PATH_SEPARATOR = '/';
 
@@ -180,7 +182,7 @@ void OSSIdentifyHost() {
 }
 
 void OSSGetBuildDateTime(std::string &date, std::string &time) {
-    std::time_t stamp = static_cast<std::time_t>(TF_BUILD_EPOCH);
+    std::time_t stamp = static_cast<std::time_t>(TfBuildEpoch());
     std::tm local{};
     if (stamp <= 0 || localtime_r(&stamp, &local) == nullptr) {
         date = "<Unknown>";
