@@ -37,6 +37,10 @@ int Invalid() {
     return TF_STATUS_INVALID_CMDLINE;
 }
 
+// Set when -trace could not open the log file; reported once the whole
+// line is read, so that a later -s silences the report too.
+bool g_logOpenFailed = false;
+
 // Opens the log file for -trace. A log file that can't be opened leaves
 // the messages on the console (the command still runs).
 void OpenLogFile() {
@@ -47,7 +51,7 @@ void OpenLogFile() {
         g_pLogFile = nullptr;
     }
     g_pLogFile = std::fopen(name, "a+");
-    if (g_pLogFile == nullptr) OutputLevelMessage(LEVEL_WARNING, "Unable to open log file %s!", name);
+    g_logOpenFailed = g_pLogFile == nullptr;
 }
 
 int ParseAdapterWWN(const char *text) {
@@ -280,7 +284,9 @@ int ParseCommand() {
 int ParseCommandLine(int argc, char **argv) {
     g_iCommand = 0;
     g_iFlashMode = 0;
+    g_logOpenFailed = false;
     int result = ParseOptionFlags(argc, argv);
+    if (g_logOpenFailed) OutputLevelMessage(LEVEL_WARNING, "Unable to open log file %s!", kLogFileName);
     if (result == 0) result = ParseCommand();
     FreePositionalArgs();
     return result;

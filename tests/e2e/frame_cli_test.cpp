@@ -249,6 +249,10 @@ TEST(FrameCli, TraceWithUnwritableLogStillRunsTheCommand) {
     EXPECT_NE(r.out.find("Info: Orvane HBA not found!\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Warning: Unable to open log file tarnikflasher.log!\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Debug: CmdInit finished.\n"), std::string::npos) << r.out;
+    // A later -s silences the report of the failed open as well.
+    auto quiet = Tf({"-trace", "/i", "-s"}, dir.path());
+    EXPECT_EQ(quiet.status, 8);
+    EXPECT_EQ(quiet.out + quiet.err, "");
 }
 
 } // namespace
