@@ -15,6 +15,8 @@
 #include <process.h>
 #define SIM_GETPID _getpid
 #else
+#include <sched.h>
+#include <signal.h>
 #include <unistd.h>
 #define SIM_GETPID getpid
 #endif
@@ -186,6 +188,22 @@ void RefreshRunning(Host &h, Port &p) {
     p.runningFwFixed = true;
 }
 
+// An operator's Ctrl-C while a flash write is in flight: SIGINT to the whole
+// process, then a bounded wait until a signal thread has taken it, so the
+// program sees the stop while it still holds the write. POSIX builds only.
+void InterruptProcess() {
+#ifndef _WIN32
+    kill(getpid(), SIGINT);
+    for (int i = 0; i < 1000000; ++i) {
+        sigset_t pending;
+        if (sigpending(&pending) != 0 || !sigismember(&pending, SIGINT)) break;
+        sched_yield();
+    }
+    for (int i = 0; i < 1000; ++i)
+        sched_yield();
+#endif
+}
+
 // After a successful flash write: count it, and end the process when the
 // host asks for a power cut after this many writes.
 void CountWrite(Host &h, int port) {
@@ -196,6 +214,12 @@ void CountWrite(Host &h, int port) {
         Journal(h, j);
         std::fflush(nullptr);
         std::_Exit(99);
+    }
+    if (h.interruptAfter && h.flashWrites == h.interruptAfter) {
+        json j = {{"op", "interrupt"}, {"writes", h.flashWrites}};
+        AddPortInfo(j, h, port);
+        Journal(h, j);
+        InterruptProcess();
     }
 }
 

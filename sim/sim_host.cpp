@@ -892,6 +892,7 @@ void ParseFaultList(Obj &o, Host &h) {
         for (size_t i = 0; i < fl->size(); ++i)
             h.faults.push_back(ParseFault((*fl)[i], o.Path("faults") + "[" + std::to_string(i) + "]"));
     if (auto pc = o.OptNum("power_cut_after_writes", 1, UINT32_MAX)) h.powerCutAfter = *pc;
+    if (auto in = o.OptNum("interrupt_after_writes", 1, UINT32_MAX)) h.interruptAfter = *in;
 }
 
 json ReadJson(const fs::path &file) {

@@ -169,7 +169,8 @@ struct Host {
     std::vector<std::unique_ptr<Card>> cards;
     std::vector<Port> ports; // instance order
     std::vector<Fault> faults;
-    uint64_t powerCutAfter = 0; // 0: none
+    uint64_t powerCutAfter = 0;  // 0: none
+    uint64_t interruptAfter = 0; // 0: none
     uint64_t flashWrites = 0;
 };
 

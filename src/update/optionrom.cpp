@@ -745,10 +745,12 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
 
     uint32_t last = TVX_STATUS_OK;
     int written = 0;
+    // One guarded stretch for the whole sequence: a Ctrl-C between the boot
+    // and the firmware region waits for both, so the adapter never keeps one
+    // new region beside an old one.
+    OSSBeginCriticalWrite();
     for (const auto &w : plan) {
-        OSSBeginCriticalWrite();
         last = TvxUpdateOptionRomEx(device->handle, 0, region.data() + w.offset, w.size, w.region);
-        OSSEndCriticalWrite();
         ++written;
         if (last != TVX_STATUS_OK && last != TVX_RESULT_RESET_DISABLED) {
             OutputLevelMessage(LEVEL_DEBUG, "OptionROMRegionUpdate: Unable to set %s (0x%x - %s).", w.name, last,
@@ -756,6 +758,7 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
             break;
         }
     }
+    OSSEndCriticalWrite();
 
     if (written > 0 && (last == TVX_STATUS_OK || last == TVX_RESULT_RESET_DISABLED)) {
         OutputMessage("Option ROM update complete. Changes have been saved to both ports of this HBA.\nYou must "

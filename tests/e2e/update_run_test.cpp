@@ -42,6 +42,21 @@ TEST(UpdateRun, WritesTheImageThenNeedsNoUpdate) {
     EXPECT_EQ(upd::Count(q.out, "Flash Image (MBI) Version      : 03.01.02"), 2u) << q.out;
 }
 
+// A Ctrl-C while the boot region is written lets the firmware region follow
+// before the program stops, so the adapter never mixes old and new regions.
+TEST(UpdateRun, CtrlCDuringTheBootRegionWaitsForTheFirmwareRegion) {
+    upd::Scene s("run_interrupt");
+    s.Files(TwoPort25({}));
+    s.Kit({"multiboot", "--chip", "2532", "mbi25.bin"});
+    s.Faults(R"({"interrupt_after_writes": 1})");
+    auto r = s.Tf({});
+    EXPECT_EQ(r.status, 130) << r.out << r.err;
+    EXPECT_EQ(s.WriteList(), kWritten);
+    auto again = s.Tf({});
+    EXPECT_EQ(again.status, 1) << again.out;
+    EXPECT_TRUE(s.Writes().empty());
+}
+
 // Flash below, at and above the file's versions under each mode.
 TEST(UpdateRun, ModesDecideByVersion) {
     const FlashVersions lower{};
