@@ -116,7 +116,7 @@ void BM_Discovery(benchmark::State &state) {
 }
 BENCHMARK(BM_Discovery)->Unit(benchmark::kMillisecond);
 
-// 128 ports, each with 64 targets of 64 LUNs (262144 LUNs probed).
+// 128 ports, each with 64 targets of 64 LUNs (524288 LUNs probed).
 void BM_DiscoveryWithTargets(benchmark::State &state) {
     HostWithTargets();
     RunDiscovery(state, 64);
