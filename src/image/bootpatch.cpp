@@ -295,7 +295,10 @@ int Validate(std::span<const uint8_t> buf, const char *deviceText, size_t offset
     if (!isCommonBIOSImage(buf, offset)) {
         OutputLevelMessage(LEVEL_DEBUG, "Validate: Standard BIOS file detected.");
         if (std::strlen(d) < 4 || !InBounds(buf.size(), offset + BIOS_CHIP_TEXT, 4)) return IMG_INVALID_SSID;
-        return std::memcmp(buf.data() + offset + BIOS_CHIP_TEXT, d, 4) == 0 ? IMG_OK : IMG_INVALID_SSID;
+        if (std::memcmp(buf.data() + offset + BIOS_CHIP_TEXT, d, 4) != 0) return IMG_INVALID_SSID;
+        // A BIOS image whose bytes do not sum to zero is damaged: the system
+        // BIOS would skip it and the adapter could no longer boot the host.
+        return ComputeChecksum(buf, offset) ? IMG_OK : IMG_CHECKSUM_MISMATCH;
     }
     uint8_t c = 0;
     ReadU8(buf, offset + ROM_HDR_TYPE_CODE, c);

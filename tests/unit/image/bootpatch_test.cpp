@@ -140,12 +140,16 @@ TEST(Validate, CommonBiosChecksumAfterTheTypeTest) {
 
 TEST(Validate, StandardBiosComparesTheChipText) {
     ik::Bytes img = ik::BuildPciImage(ik::StandardBios("2312", 0x2312, 1, 90), true);
-    img[img[2] * 512 - 1] ^= 1; // checksum is not tested for standard images
     EXPECT_EQ(Validate(img, "2312", 0), 0);
     EXPECT_EQ(Validate(img, "2312S", 0), 0);
     EXPECT_EQ(Validate(img, "2300", 0), IMG_INVALID_SSID);
     EXPECT_EQ(Validate(img, "231", 0), IMG_INVALID_SSID);
     EXPECT_EQ(Validate(std::span<const uint8_t>(img.data(), 0x0B), "2312", 0), IMG_INVALID_SSID);
+    // A damaged standard image is refused like a common one, after the chip
+    // text matched.
+    img[img[2] * 512 - 1] ^= 1;
+    EXPECT_EQ(Validate(img, "2312", 0), IMG_CHECKSUM_MISMATCH);
+    EXPECT_EQ(Validate(img, "2300", 0), IMG_INVALID_SSID);
 }
 
 TEST(FCodeAndEfiUpdate, WriteTheChipDeviceId) {
