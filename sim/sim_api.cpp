@@ -571,9 +571,9 @@ TVX_API TVX_STATUS TvxGetOptionRomEx(uint32_t handle, uint32_t reserved, uint8_t
     int port;
     TVX_STATUS st;
     Port *p = Resolve(handle, h, port, st);
-    if (!p) return Done(h, "TvxGetOptionRomEx", -1, st);
-    (void)reserved;
     const char *fn = "TvxGetOptionRomEx";
+    if (!p) return Done(h, fn, -1, st);
+    (void)reserved;
     const Region *r = FindRegion(*p->chip, region);
     if (!buffer) return Done(h, fn, port, TVX_ERR_INVALID_PARAMETER);
     if (!r) return Done(h, fn, port, TVX_ERR_INVALID_REGION);
@@ -626,9 +626,9 @@ TVX_API TVX_STATUS TvxGetOptionRomOffset(uint32_t handle, uint32_t reserved, uin
     int port;
     TVX_STATUS st;
     Port *p = Resolve(handle, h, port, st);
-    if (!p) return Done(h, "TvxGetOptionRomOffset", -1, st);
-    (void)reserved;
     const char *fn = "TvxGetOptionRomOffset";
+    if (!p) return Done(h, fn, -1, st);
+    (void)reserved;
     if (!buffer) return Done(h, fn, port, TVX_ERR_INVALID_PARAMETER);
     if (length == 0 || uint64_t(offset) + length > p->chip->flashSize) return Done(h, fn, port, TVX_ERR_INVALID_SIZE);
     if (uint32_t f = CheckFault(*h, fn, port, std::nullopt, false, true)) return Done(h, fn, port, f);

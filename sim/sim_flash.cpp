@@ -162,9 +162,10 @@ Bytes GenerateRegion(const Region &r) {
     switch (in.kind) {
     case RegionInit::Fill: b.assign(r.size, in.fill); break;
     case RegionInit::File: { // the file's bytes at their own offsets, the rest fill
-        b.assign(r.size, in.fill);
         std::ifstream f(in.file, std::ios::binary);
-        if (f) f.read(reinterpret_cast<char *>(b.data()), std::streamsize(b.size()));
+        if (!f) return {}; // the file is gone: no contents
+        b.assign(r.size, in.fill);
+        f.read(reinterpret_cast<char *>(b.data()), std::streamsize(b.size()));
         break;
     }
     case RegionInit::Vpd: b = BuildVpd(in.vpdId, in.vpdRo, in.vpdRw, r.size); break;
@@ -260,9 +261,9 @@ static bool ReadInitial(Chip &chip, const Region &r, uint64_t off, uint8_t *out,
     }
     auto it = chip.genCache.find(r.code);
     if (it == chip.genCache.end()) {
-        // a file with a status record on top: the file must still be there
-        if (in.kind == RegionInit::File && !std::ifstream(in.file, std::ios::binary)) return false;
-        it = chip.genCache.emplace(r.code, GenerateRegion(r)).first;
+        Bytes g = GenerateRegion(r);
+        if (in.kind == RegionInit::File && g.empty()) return false; // the file under a status record is gone
+        it = chip.genCache.emplace(r.code, std::move(g)).first;
     }
     const Bytes &g = it->second;
     if (off + len > g.size()) return false;

@@ -184,6 +184,7 @@ bool ReadRegion(const Host &host, Chip &chip, const Region &r, uint64_t off, uin
 bool WriteRegion(Host &host, Chip &chip, const Region &r, uint64_t off, const uint8_t *data, size_t len);
 bool ReadFlash(const Host &host, Chip &chip, uint64_t off, uint8_t *out, size_t len);
 bool WriteFlash(Host &host, Chip &chip, uint64_t off, const uint8_t *data, size_t len);
+// Initial contents of a region; empty when its file can't be read.
 Bytes GenerateRegion(const Region &r);
 uint32_t RegionSource(const Host &host, const Chip &chip, const Region &r);
 Bytes BuildVpd(const std::string &id, const std::vector<std::pair<std::string, std::string>> &ro,
