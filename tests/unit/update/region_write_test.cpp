@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "update/optionrom.h"
+#include "update/flashregion.h"
 
 extern "C" void TvxSimReset(void);
 
