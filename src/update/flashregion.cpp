@@ -154,21 +154,21 @@ int addUserOptionROMRequest(const char *regionWord, const char *fileName) {
     if (g_ptrOptionROMRequest == nullptr) {
         g_ptrOptionROMRequest = new (std::nothrow) OptionROMRequest{};
         if (g_ptrOptionROMRequest == nullptr) {
-            OutputLevelMessage(LEVEL_ERROR, "Memory allocation error!");
+            OutputMessage("Memory allocation error!");
             return OPTROM_NO_MEMORY;
         }
     }
     const char *name = fileName != nullptr ? fileName : "";
     std::FILE *f = std::fopen(name, "rb");
     if (f == nullptr) {
-        OutputLevelMessage(LEVEL_ERROR, "Unable to open file %s!", name);
+        OutputMessage("Unable to open file %s!", name);
         return OPTROM_CANNOT_OPEN;
     }
     long len = -1;
     if (std::fseek(f, 0, SEEK_END) == 0) len = std::ftell(f);
     std::fclose(f);
     if (len < 0 || static_cast<unsigned long>(len) > 0xFFFFFFFFul) {
-        OutputLevelMessage(LEVEL_ERROR, "Unable to open file %s!", name);
+        OutputMessage("Unable to open file %s!", name);
         return OPTROM_CANNOT_WIND;
     }
     OptionROMRequest *req = g_ptrOptionROMRequest;
@@ -209,12 +209,11 @@ int GetOptionRomLayout(TVXDevice *device, std::vector<TVX_REGION_ENTRY> &layout,
     if (device == nullptr) return OPTROM_NO_ADAPTER;
     uint32_t st = QueryOptionRomLayout(device, layout);
     if (st == TVX_ERR_NO_MEMORY) {
-        OutputLevelMessage(LEVEL_ERROR, "ZMFGUpdateNVRAMFromFileToBrovHBAPort: Unable to allocate memory !");
+        OutputLevelMessage(LEVEL_DEBUG, "ZMFGUpdateNVRAMFromFileToBrovHBAPort: Unable to allocate memory !");
         return OPTROM_ALLOC_FAILED;
     }
     if (st != TVX_STATUS_OK) {
-        OutputLevelMessage(LEVEL_ERROR, "Unable to get option rom flash layout of HBA instance %d!",
-                           static_cast<int>(device->instance));
+        OutputMessage("Unable to get option rom flash layout of HBA instance %d!", static_cast<int>(device->instance));
         return OPTROM_READ_FAILED;
     }
     for (const auto &e : layout) {
@@ -323,13 +322,14 @@ uint32_t ReadOptionRomAtOffset(TVXDevice *device, uint8_t *buffer, uint32_t size
 
 uint32_t AppUpdateOptionRomEx2(TVXDevice *device, const uint8_t *buffer, uint32_t region, uint32_t size,
                                uint16_t options) {
-    if (device == nullptr) return TVX_ERR_INVALID_PARAMETER;
+    // A write of no bytes is never a region update.
+    if (device == nullptr || buffer == nullptr || size == 0) return TVX_ERR_INVALID_PARAMETER;
     return WriteRegionWithRetry(device, buffer, region, size, options);
 }
 
 uint32_t AppUpdateOptionRomEx3(TVXDevice *device, const uint8_t *buffer, uint32_t region, uint32_t size,
                                uint16_t *options) {
-    if (device == nullptr || options == nullptr) return TVX_ERR_INVALID_PARAMETER;
+    if (device == nullptr || options == nullptr || buffer == nullptr || size == 0) return TVX_ERR_INVALID_PARAMETER;
     uint32_t st = WriteRegionWithRetry(device, buffer, region, size, *options);
     if (st == TVX_RESULT_RESET_DISABLED) *options = 1;
     return st;

@@ -89,7 +89,8 @@ int getHBAOptionROMInfos(TVXDevice *device, std::span<uint8_t> buffer, uint32_t 
 // blocks at fixed places); the library's result. No retry, no messages.
 uint32_t ReadOptionRomAtOffset(TVXDevice *device, uint8_t *buffer, uint32_t size, uint32_t offset);
 
-// Region writes with the retry rule; the library's result.
+// Region writes with the retry rule; the library's result. A missing
+// buffer or a size of 0 is refused (0x20000003) without a library call.
 uint32_t AppUpdateOptionRomEx2(TVXDevice *device, const uint8_t *buffer, uint32_t region, uint32_t size,
                                uint16_t options);
 // Same; on the answer 0x20000100 *options becomes 1.

@@ -42,6 +42,23 @@ bool ListContains(const char *const *list, size_t n, const char *text) {
     return false;
 }
 
+// Chips whose firmware files the program checks (marker and checksums).
+const char *const kFirmwareChips[] = {"CXR2422", "CXR2432", "CXR2532", "CXR8001"};
+
+bool IsFirmwareCheckedChip(const char *hwType) {
+    return hwType != nullptr && ListContains(kFirmwareChips, std::size(kFirmwareChips), hwType);
+}
+
+// Any chip's firmware marker, "CXR??xxFirmware", somewhere in the data.
+bool HasAnyFirmwareMarker(std::span<const uint8_t> data) {
+    static const char kTail[] = "xxFirmware";
+    const size_t tailLen = sizeof(kTail) - 1;
+    for (size_t i = 0; i + 5 + tailLen <= data.size(); ++i)
+        if (std::memcmp(data.data() + i, "CXR", 3) == 0 && std::memcmp(data.data() + i + 5, kTail, tailLen) == 0)
+            return true;
+    return false;
+}
+
 const char *const kCommonFCodeDevices[] = {"2422", "2432", "6322", "5422", "5432", "2532", "8432", "8001", "8021",
                                            "8031", "8041", "8044", "2071", "2171", "2271", "2371", "2261"};
 const char *const kCommonEfiDevices[] = {"2422", "2432", "6322", "5422", "5432", "2532", "8432", "8001", "8021", "8031",
@@ -139,9 +156,7 @@ int isCorrectFirmwareImage(std::span<const uint8_t> file, const char *hwType) {
 }
 
 int validateFirmware(std::span<const uint8_t> file, const char *hwType, int flag) {
-    static const char *const kFirmwareChips[] = {"CXR2422", "CXR2432", "CXR2532", "CXR8001"};
-    if (flag != 1 || hwType == nullptr || !ListContains(kFirmwareChips, std::size(kFirmwareChips), hwType))
-        return OPTROM_NOT_A_FIRMWARE;
+    if (flag != 1 || !IsFirmwareCheckedChip(hwType)) return OPTROM_NOT_A_FIRMWARE;
     int r = isCorrectFirmwareImage(file, hwType);
     if (r != OPTROM_VALID) return r;
     return ValidateFirmwareChecksum(file);
@@ -150,18 +165,27 @@ int validateFirmware(std::span<const uint8_t> file, const char *hwType, int flag
 namespace {
 
 // The firmware file that a whole multi-boot image carries at 0x80000 (the
-// source of region 1). When it is a firmware of this chip its checksums
-// must hold, or a damaged firmware would be written to the adapter. 28
-// when it may be written (also when no firmware of this chip is there).
+// source of region 1) must be fit for this adapter, or another chip's or a
+// damaged firmware would be written. For the chips whose firmware files the
+// program checks, it passes the same checks as a firmware file (28, else
+// 25, 27 or 29). For the others, a firmware marked for this chip must hold
+// its checksums and one marked for another chip is refused (27).
 int ValidateEmbeddedFirmware(std::span<const uint8_t> file, const char *hwType) {
+    // A file that ends before the firmware's place brings no firmware.
     if (file.size() <= ALL_IMAGE_FW_OFFSET) return OPTROM_VALID;
-    const size_t len = std::min(MBI_FW_MAX, file.size() - ALL_IMAGE_FW_OFFSET);
-    std::span<const uint8_t> fw = file.subspan(ALL_IMAGE_FW_OFFSET, len);
-    int r = validateFirmware(fw, hwType, 1);
-    if (r == OPTROM_NOT_A_FIRMWARE) return OPTROM_VALID;
+    const std::span<const uint8_t> fw =
+        file.subspan(ALL_IMAGE_FW_OFFSET, std::min(MBI_FW_MAX, file.size() - ALL_IMAGE_FW_OFFSET));
+    int r = OPTROM_VALID;
+    if (IsFirmwareCheckedChip(hwType))
+        r = validateFirmware(fw, hwType, 1);
+    else if (isCorrectFirmwareImage(fw, hwType) == OPTROM_VALID)
+        r = ValidateFirmwareChecksum(fw);
+    else if (HasAnyFirmwareMarker(fw))
+        r = OPTROM_NOT_A_FIRMWARE;
     if (r != OPTROM_VALID)
-        OutputLevelMessage(LEVEL_DEBUG, "validateUpdateMultibootOptionROM: Firmware at 0x%zx fails its checksum (%d).",
-                           ALL_IMAGE_FW_OFFSET, r);
+        OutputLevelMessage(LEVEL_DEBUG,
+                           "validateUpdateMultibootOptionROM: Firmware at 0x%zx is not a good firmware for %s (%d).",
+                           ALL_IMAGE_FW_OFFSET, hwType, r);
     return r;
 }
 
@@ -189,8 +213,6 @@ int validateUpdateMultibootOptionROM(uint16_t ssdid, uint16_t ssvid, std::span<u
         break;
     case TVX_OPT_ROM_REGION_ALL: {
         if (file.size() != MBI_ALL_SIZE) return OPTROM_DATA_WRONG_SIZE;
-        int r = ValidateEmbeddedFirmware(file, hwType);
-        if (r != OPTROM_VALID) return r;
         break;
     }
     default: req->Region = TVX_OPT_ROM_REGION_ALL; break;
@@ -203,12 +225,12 @@ int validateUpdateMultibootOptionROM(uint16_t ssdid, uint16_t ssvid, std::span<u
     for (;;) {
         PciRomHeader hdr;
         if (!ReadPciRomHeader(file, offset, hdr) || hdr.signature != ROM_SIGNATURE) {
-            OutputLevelMessage(LEVEL_DEBUG, "Failed to recognize header signature!");
+            OutputMessage("Failed to recognize header signature!");
             return IMG_BAD_HEADER;
         }
         PciDataStructure pcir;
         if (!ReadPciDataStructure(file, offset, pcir) || pcir.signature != PCIR_SIGNATURE_VALUE) {
-            OutputLevelMessage(LEVEL_DEBUG, "Failed to recognize data signature!");
+            OutputMessage("Failed to recognize data signature!");
             return IMG_BAD_SIGNATURE;
         }
         if (pcir.codeType == PCI_CODE_BIOS) {
@@ -253,13 +275,38 @@ int validateUpdateMultibootOptionROM(uint16_t ssdid, uint16_t ssvid, std::span<u
         // the file is cut off: either way the chain is broken.
         const size_t len = static_cast<size_t>(pcir.imageLength) * PCI_BLOCK;
         if (len == 0 || !InBounds(file.size(), offset, len)) {
-            OutputLevelMessage(LEVEL_DEBUG, "Failed to recognize header signature!");
+            OutputMessage("Failed to recognize header signature!");
             return IMG_BAD_HEADER;
         }
         if (pcir.indicator & PCIR_LAST_IMAGE) break;
         offset += len;
     }
+    // A whole image whose boot code fits this adapter must carry a firmware
+    // that fits it too.
+    if (req->Region == TVX_OPT_ROM_REGION_ALL && (result == 0 || result == OPTROM_VALID)) {
+        int r = ValidateEmbeddedFirmware(file, hwType);
+        if (r != OPTROM_VALID) return r;
+    }
     return result;
+}
+
+uint32_t ReadAdapterSubsysIds(const TVXDevice *device, uint16_t *ssdid, uint16_t *ssvid) {
+    if (device == nullptr) return TVX_ERR_INVALID_PARAMETER;
+    const struct {
+        uint32_t param;
+        uint16_t *out;
+    } reads[] = {{TVX_NVRAM_PARAM_SSDID, ssdid}, {TVX_NVRAM_PARAM_SSVID, ssvid}};
+    for (const auto &r : reads) {
+        uint32_t value = 0;
+        const uint32_t st = TvxGetVariableValue(device->handle, device->nvram1, r.param, &value);
+        if (st != TVX_STATUS_OK) {
+            OutputLevelMessage(LEVEL_DEBUG, "ReadAdapterSubsysIds: TvxGetVariableValue(%u) failed (0x%x - %s).",
+                               r.param, st, LibraryErrorText(st).c_str());
+            return st;
+        }
+        if (r.out != nullptr) *r.out = static_cast<uint16_t>(value);
+    }
+    return TVX_STATUS_OK;
 }
 
 // ---- Classic region update ------------------------------------------------
@@ -276,49 +323,47 @@ struct PlannedWrite {
 void PrintValidationFailure(int result, const char *fileName, const TVXDevice *device, const std::string &model) {
     int inst = static_cast<int>(device->instance);
     switch (result) {
-    case 11: OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file for HBA %d (SSDID/SSVID mismatched)!", inst); break;
+    case 11: OutputMessage("Incorrect flash file for HBA %d (SSDID/SSVID mismatched)!", inst); break;
     case 12:
     case 25:
-    case 29: OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file, invalid checksum!"); break;
-    case 22: OutputLevelMessage(LEVEL_ERROR, "File %s does not have valid signature header!", fileName); break;
-    case 23: OutputLevelMessage(LEVEL_ERROR, "File %s does not have valid signature data!", fileName); break;
+    case 29: OutputMessage("Incorrect flash file, invalid checksum!"); break;
+    case 22: OutputMessage("File %s does not have valid signature header!", fileName); break;
+    case 23: OutputMessage("File %s does not have valid signature data!", fileName); break;
     case 27:
     case 30:
-        OutputLevelMessage(LEVEL_ERROR,
-                           "%s is not an acceptable flash FW file for this HBA (Instance %d - %s), wrong size!",
-                           fileName, inst, model.c_str());
+        OutputMessage("%s is not an acceptable flash FW file for this HBA (Instance %d - %s), wrong size!", fileName,
+                      inst, model.c_str());
         break;
     case 31:
-        OutputLevelMessage(LEVEL_ERROR,
-                           "%s is not an acceptable flash boot code file for this HBA (Instance %d - %s), wrong size!",
-                           fileName, inst, model.c_str());
+        OutputMessage("%s is not an acceptable flash boot code file for this HBA (Instance %d - %s), wrong size!",
+                      fileName, inst, model.c_str());
         break;
     case 32:
-        OutputLevelMessage(LEVEL_ERROR,
-                           "%s is not an acceptable flash data file for this HBA (Instance %d - %s), wrong size!",
-                           fileName, inst, model.c_str());
+        OutputMessage("%s is not an acceptable flash data file for this HBA (Instance %d - %s), wrong size!", fileName,
+                      inst, model.c_str());
         break;
-    default: OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file for HBA %d (Invalid SSDID/SSVID)!", inst); break;
+    default: OutputMessage("Incorrect flash file for HBA %d (Invalid SSDID/SSVID)!", inst); break;
     }
-}
-
-uint32_t ReadNvramParam(const TVXDevice *device, uint32_t param) {
-    uint32_t value = 0;
-    if (TvxGetVariableValue(device->handle, device->nvram1, param, &value) != TVX_STATUS_OK) value = 0;
-    return value;
 }
 
 } // namespace
 
 int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
     if (device == nullptr) {
-        OutputLevelMessage(LEVEL_ERROR, "Unable to find the selected HBA!");
+        OutputMessage("Unable to find the selected HBA!");
         return OPTROM_NO_ADAPTER;
     }
     const int inst = static_cast<int>(device->instance);
     const std::string model = BuildCompactModelText(device);
-    const uint16_t ssdid = static_cast<uint16_t>(ReadNvramParam(device, TVX_NVRAM_PARAM_SSDID));
-    const uint16_t ssvid = static_cast<uint16_t>(ReadNvramParam(device, TVX_NVRAM_PARAM_SSVID));
+    // The IDs are stamped into the boot images: an ID that could not be read
+    // ends the update before anything is written.
+    uint16_t ssdid = 0;
+    uint16_t ssvid = 0;
+    if (const uint32_t idStatus = ReadAdapterSubsysIds(device, &ssdid, &ssvid); idStatus != TVX_STATUS_OK) {
+        OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", inst, idStatus,
+                      LibraryErrorText(idStatus).c_str());
+        return OPTROM_UPDATE_FAILED;
+    }
     const char *name = fileName != nullptr ? fileName : "";
     if (g_ptrOptionROMRequest == nullptr) {
         int r = addUserOptionROMRequest(nullptr, name);
@@ -330,25 +375,25 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
     {
         std::FILE *f = std::fopen(name, "rb");
         if (f == nullptr) {
-            OutputLevelMessage(LEVEL_ERROR, "Unable to open file %s!", name);
+            OutputMessage("Unable to open file %s!", name);
             return OPTROM_CANNOT_OPEN;
         }
         long len = -1;
         if (std::fseek(f, 0, SEEK_END) == 0) len = std::ftell(f);
         if (len < 0 || std::fseek(f, 0, SEEK_SET) != 0) {
             std::fclose(f);
-            OutputLevelMessage(LEVEL_ERROR, "File %s appears to be corrupted!", name);
+            OutputMessage("File %s appears to be corrupted!", name);
             return OPTROM_FILE_CORRUPTED;
         }
         if (!AllocZeroed(fileData, static_cast<size_t>(len))) {
             std::fclose(f);
-            OutputLevelMessage(LEVEL_ERROR, "Memory allocation error!");
+            OutputMessage("Memory allocation error!");
             return OPTROM_NO_MEMORY;
         }
         size_t got = fileData.empty() ? 0 : std::fread(fileData.data(), 1, fileData.size(), f);
         std::fclose(f);
         if (got != fileData.size()) {
-            OutputLevelMessage(LEVEL_ERROR, "File %s appears to be corrupted!", name);
+            OutputMessage("File %s appears to be corrupted!", name);
             return OPTROM_FILE_CORRUPTED;
         }
     }
@@ -357,16 +402,15 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
     std::vector<TVX_REGION_ENTRY> layout;
     uint32_t st = QueryOptionRomLayout(device, layout);
     if (st == TVX_ERR_NO_MEMORY) {
-        OutputLevelMessage(LEVEL_ERROR, "Memory allocation error!");
+        OutputMessage("Memory allocation error!");
         return OPTROM_NO_MEMORY;
     }
     if (st != TVX_STATUS_OK) {
-        OutputLevelMessage(LEVEL_ERROR, "Flash update is not supported with HBA %d (0x%x %s)!", inst, st,
-                           LibraryErrorText(st).c_str());
+        OutputMessage("Flash update is not supported with HBA %d (0x%x %s)!", inst, st, LibraryErrorText(st).c_str());
         return OPTROM_NO_REGION;
     }
     if (layout.empty()) {
-        OutputLevelMessage(LEVEL_ERROR, "No valid flash update region found!");
+        OutputMessage("No valid flash update region found!");
         return OPTROM_NO_REGION;
     }
     uint32_t maxSize = 0;
@@ -383,15 +427,15 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
     // The region's current contents fill what the file does not cover.
     std::vector<uint8_t> region;
     if (!AllocZeroed(region, maxSize)) {
-        OutputLevelMessage(LEVEL_ERROR, "Memory allocation error!");
+        OutputMessage("Memory allocation error!");
         return OPTROM_NO_MEMORY;
     }
     int rr = getHBAOptionROMInfos(device, region, g_ptrOptionROMRequest->Region);
     if (rr != OPTROM_OK) {
         // Writing without the current contents would replace the bytes
         // beyond the file with zeros.
-        OutputLevelMessage(LEVEL_ERROR, "Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", inst,
-                           static_cast<unsigned>(rr), "Unable to read the current flash contents");
+        OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", inst,
+                      static_cast<unsigned>(rr), "Unable to read the current flash contents");
         return OPTROM_UPDATE_FAILED;
     }
 
@@ -422,6 +466,13 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
         }
     }
     for (const auto &w : plan) {
+        // A region the layout gives no bytes cannot be written.
+        if (w.size == 0) {
+            OutputLevelMessage(LEVEL_DEBUG, "OptionROMRegionUpdate: Region 0x%x has no size in the flash layout.",
+                               w.region);
+            OutputMessage("No valid flash update region found!");
+            return OPTROM_NO_REGION;
+        }
         if (!InBounds(region.size(), w.offset, w.size)) {
             OutputLevelMessage(LEVEL_DEBUG,
                                "OptionROMRegionUpdate: Region 0x%x of 0x%x bytes at 0x%zx lies outside the image.",
@@ -460,7 +511,7 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
                       "reboot in order for changes to take effect.");
         return last == TVX_STATUS_OK ? OPTROM_OK : OPTROM_OK_RESET_DISABLED;
     }
-    OutputLevelMessage(LEVEL_ERROR, "Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", inst, last,
-                       LibraryErrorText(last).c_str());
+    OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", inst, last,
+                  LibraryErrorText(last).c_str());
     return OPTROM_UPDATE_FAILED;
 }

@@ -36,6 +36,10 @@ int ValidateFirmwareChecksum(std::span<const uint8_t> file);
 bool isCommonFCodeDevice(const char *deviceText);
 bool isCommonEfiDevice(const char *deviceText);
 
+// Reads the adapter's subsystem device and vendor IDs from its NVRAM:
+// 0, else the library's status (the outputs are then not all set).
+uint32_t ReadAdapterSubsysIds(const TVXDevice *device, uint16_t *ssdid, uint16_t *ssvid);
+
 // Region update of a classic FC adapter from the file of the queued
 // request: 0, 201 (last write answered 0x20000100), else a status code.
 int OptionROMRegionUpdate(TVXDevice *device, const char *fileName);

@@ -150,11 +150,11 @@ int CheckOptionRomChain(std::span<const uint8_t> file) {
             return 4;
         }
         if (hdr.signature != ROM_SIGNATURE) {
-            OutputLevelMessage(LEVEL_ERROR, "Failed to recognize header signature!");
+            OutputMessage("Failed to recognize header signature!");
             return 25;
         }
         if (pcir.signature != PCIR_SIGNATURE_VALUE) {
-            OutputLevelMessage(LEVEL_ERROR, "Failed to recognize data signature!");
+            OutputMessage("Failed to recognize data signature!");
             return 25;
         }
         const size_t len = static_cast<size_t>(pcir.imageLength) * PCI_BLOCK;
@@ -325,7 +325,7 @@ int updateOptionROMAllHBAs(TVXDevice * /*singleDevice*/, int bAllPorts, int /*iO
         std::unique_ptr<FlashCtrEntry> fileEntry(new (std::nothrow) FlashCtrEntry{});
         std::unique_ptr<FlashCtrEntry> hbaEntry(new (std::nothrow) FlashCtrEntry{});
         if (!fileEntry || !hbaEntry) {
-            OutputLevelMessage(LEVEL_ERROR, "Memory allocation error!");
+            OutputMessage("Memory allocation error!");
             return -1;
         }
         const int inst = static_cast<int>(d->instance);
@@ -354,7 +354,7 @@ int updateOptionROMAllHBAs(TVXDevice * /*singleDevice*/, int bAllPorts, int /*iO
                            h.mbiVer[1], h.mbiVer[2]);
         if (!matched) continue;
         if (GetCxrType(d) >= 12 && IsInboxDriver(d)) {
-            OutputLevelMessage(LEVEL_INFO, "Detected Windows Server 2008 inbox driver!");
+            OutputLevelMessage(LEVEL_DEBUG, "Detected Windows Server 2008 inbox driver!");
             ++needed;
             continue;
         }
@@ -366,7 +366,13 @@ int updateOptionROMAllHBAs(TVXDevice * /*singleDevice*/, int bAllPorts, int /*iO
                                static_cast<int>(d->physicalPort), WWN_ARGS(d->portProperty.PortWWN));
             const int st = updateOptionROMSingleHBA(d, f.imageFile, bAllPorts);
             OutputLevelMessage(LEVEL_DEBUG, "updateOptionROMAllHBAs:  updateStatus=%d", st);
-            if (st == 0 || st == OPTROM_OK_RESET_DISABLED || st == STATUS_NO_UPDATE_NEEDED) ++updated;
+            // A port that carries no update of its own (its chip is written
+            // through another port) is neither a needed nor a done update:
+            // counting it as done would report a failed card as updated.
+            if (st == STATUS_NO_UPDATE_NEEDED)
+                --needed;
+            else if (st == 0 || st == OPTROM_OK_RESET_DISABLED)
+                ++updated;
         } else {
             OutputLevelMessage(LEVEL_INFO, "HBA %d - %s does not need to be upgraded.", inst, model);
         }
@@ -451,7 +457,7 @@ int ValidateUpdateOptionROM(std::FILE *file, uint16_t ssdid, uint16_t ssvid, std
     }
 
     if (std::fseek(file, 0, SEEK_SET) != 0) {
-        OutputLevelMessage(LEVEL_ERROR, "Failed to wind file to header!");
+        OutputMessage("Failed to wind file to header!");
         return 25;
     }
     std::array<uint8_t, PCI_FILE_RECORD> hdr{};
@@ -477,11 +483,11 @@ int ValidateUpdateOptionROM(std::FILE *file, uint16_t ssdid, uint16_t ssvid, std
         if (blocks == 0) break;
         offset += static_cast<long>(blocks) * static_cast<long>(PCI_BLOCK);
         if (static_cast<size_t>(offset) >= buffer.size()) {
-            OutputLevelMessage(LEVEL_ERROR, "Failed to read header from file!");
+            OutputMessage("Failed to read header from file!");
             break;
         }
         if (std::fseek(file, offset, SEEK_SET) != 0) {
-            OutputLevelMessage(LEVEL_ERROR, "Failed to wind file to header!");
+            OutputMessage("Failed to wind file to header!");
             break;
         }
         if (ReadPciHeaderAndData(file, hdr, data, offset) != 1) break;
@@ -522,42 +528,48 @@ int ValidateUpdateOptionROM(std::FILE *file, uint16_t ssdid, uint16_t ssvid, std
 
 int DoStdBiosUpdate(TVXDevice *device, const char *imageFile) {
     if (device == nullptr) {
-        OutputLevelMessage(LEVEL_ERROR, "Unable to find the selected HBA!");
+        OutputMessage("Unable to find the selected HBA!");
         return -1;
     }
     const int inst = static_cast<int>(device->instance);
     const char *name = imageFile != nullptr ? imageFile : "";
-    const uint16_t ssdid = NvramParam(device, TVX_NVRAM_PARAM_SSDID);
-    const uint16_t ssvid = NvramParam(device, TVX_NVRAM_PARAM_SSVID);
+    // The IDs select the table entry the file is checked against and are
+    // stamped into a common BIOS: without them nothing is written.
+    uint16_t ssdid = 0;
+    uint16_t ssvid = 0;
+    if (const uint32_t idStatus = ReadAdapterSubsysIds(device, &ssdid, &ssvid); idStatus != TVX_STATUS_OK) {
+        OutputMessage("Failed to update flash on HBA %d (0x%x) (%s)!", inst, idStatus, ErrorText(idStatus).c_str());
+        OutputLevelMessage(LEVEL_DEBUG, "DoStdBiosUpdate: exit with status %d.", -1);
+        return -1;
+    }
 
     std::vector<uint8_t> buffer;
     try {
         buffer.assign(STD_BIOS_MAX, 0);
     } catch (const std::bad_alloc &) {
-        OutputLevelMessage(LEVEL_ERROR, "Memory allocation error!");
+        OutputMessage("Memory allocation error!");
         return -1;
     }
     uint32_t size = STD_BIOS_MAX;
     int st = ValidateOptionROMFile(name, buffer, &size);
     if (st == 1) {
-        OutputLevelMessage(LEVEL_ERROR, "Unable to open file %s!", name);
+        OutputMessage("Unable to open file %s!", name);
         return -1;
     }
     if (st == 3) {
-        OutputLevelMessage(LEVEL_ERROR, "Failed to open file %s for reading!", name);
+        OutputMessage("Failed to open file %s for reading!", name);
         return -1;
     }
     if (st == 4) {
-        OutputLevelMessage(LEVEL_ERROR,
-                           "%s is not an acceptable multi-bootimage file for this HBA (Instance %d), wrong size!", name,
-                           inst);
+        OutputMessage("%s is not an acceptable multi-bootimage file for this HBA (Instance %d), wrong size!", name,
+                      inst);
         return -1;
     }
     OutputLevelMessage(LEVEL_DEBUG, "DoStdBiosUpdate: Return file size %d", static_cast<int>(size));
 
     std::FILE *f = std::fopen(name, "rb");
     if (f == nullptr) {
-        OutputLevelMessage(LEVEL_ERROR, "Unable to open file %s!", name);
+        OutputMessage("Unable to open file %s!", name);
         return 1;
     }
     st = ValidateUpdateOptionROM(f, ssdid, ssvid, buffer, size, device->nodeProperty.Model);
@@ -575,30 +587,23 @@ int DoStdBiosUpdate(TVXDevice *device, const char *imageFile) {
                                            "HBA.\nYou must reboot in order for the changes to become effective.");
             ret = lib == TVX_STATUS_OK ? 0 : OPTROM_OK_RESET_DISABLED;
         } else {
-            OutputLevelMessage(LEVEL_ERROR, "Failed to update flash on HBA %d (0x%x) (%s)!", inst, lib,
-                               ErrorText(lib).c_str());
+            OutputMessage("Failed to update flash on HBA %d (0x%x) (%s)!", inst, lib, ErrorText(lib).c_str());
             ret = -1;
         }
     } else {
         switch (st) {
         case 2:
-            OutputLevelMessage(LEVEL_ERROR,
-                               "Incorrect flash file for HBA %d. The selected file does not match the HBA!", inst);
+            OutputMessage("Incorrect flash file for HBA %d. The selected file does not match the HBA!", inst);
             break;
         case 4:
-            OutputLevelMessage(LEVEL_ERROR,
-                               "%s is not an acceptable multi-bootimage file for this HBA (Instance %d), wrong size!",
-                               name, inst);
+            OutputMessage("%s is not an acceptable multi-bootimage file for this HBA (Instance %d), wrong size!", name,
+                          inst);
             break;
-        case 9:
-            OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file for HBA %d (Unknown HBA hardware type)!", inst);
-            break;
-        case 10: OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file for HBA %d (Invalid SSDID/SSVID)!", inst); break;
-        case 11:
-            OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file for HBA %d (SSDID/SSVID mismatched)!", inst);
-            break;
-        case 12: OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file, invalid checksum!"); break;
-        default: OutputLevelMessage(LEVEL_ERROR, "Unable to access file %s (Read error) !", name); break;
+        case 9: OutputMessage("Incorrect flash file for HBA %d (Unknown HBA hardware type)!", inst); break;
+        case 10: OutputMessage("Incorrect flash file for HBA %d (Invalid SSDID/SSVID)!", inst); break;
+        case 11: OutputMessage("Incorrect flash file for HBA %d (SSDID/SSVID mismatched)!", inst); break;
+        case 12: OutputMessage("Incorrect flash file, invalid checksum!"); break;
+        default: OutputMessage("Unable to access file %s (Read error) !", name); break;
         }
         ret = st;
     }
