@@ -140,6 +140,8 @@ int SearchSignatureInDefaultCardList(std::span<const uint8_t> ilt, uint16_t ssdi
 int16_t ILT_CardTypeList_GetMyCardTypeFromCardList(std::span<const uint8_t> ilt, uint16_t ssdid, uint16_t ssvid);
 int16_t ILT_LarkCardTypeList_GetMyCardTypeFromCardList(std::span<const uint8_t> ilt, uint16_t ssdid, uint16_t ssvid);
 int16_t ILT_TeskCardTypeList_GetMyCardTypeFromCardList(std::span<const uint8_t> ilt, uint16_t ssdid, uint16_t ssvid);
+// Debug listing of every card-type list and its entry count.
+void ILT_LogCardTypeLists(std::span<const uint8_t> ilt, const char *caller);
 
 // Region checks.
 int ValidateImageChipRevision(const IltRegionEntry *entry, uint16_t adapterChipRev);
