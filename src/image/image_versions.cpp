@@ -6,6 +6,7 @@
 
 #include "app/output.h"
 #include "inventory/cxrtype.h"
+#include "multiregion/memoblock.h"
 #include "vpd/vpd.h"
 
 namespace {
@@ -21,15 +22,6 @@ uint8_t DecimalAt(const std::string &text, size_t pos, size_t len) {
         value = value * 10 + static_cast<unsigned>(text[i] - '0');
     }
     return static_cast<uint8_t>(value & 0xFF);
-}
-
-// Flash memo block of the Fenwar and Zult families: not readable yet, so
-// the installed versions of these adapters stay unknown.
-int ReadFlashMemoBlock(TVXDevice *device, uint8_t *out48) {
-    (void)device;
-    (void)out48;
-    OutputLevelMessage(LEVEL_DEBUG, "GetAdapterFlashMemoBlock: memo block region unreadable");
-    return 37;
 }
 
 int ReadVpd(TVXDevice *device, const char *keyword, std::string &value) {
@@ -94,7 +86,7 @@ int GetExistingCNAFlashImageVersions(TVXDevice *device, InstalledImageVersions *
     if (type >= 10 && type <= 12) return getMBImageVersionInFirmwareFromAdapter(device, &versions->mbi);
     if (type >= 25) {
         uint8_t memo[48] = {0};
-        int st = ReadFlashMemoBlock(device, memo);
+        int st = GetAdapterFlashMemoBlock(device, memo);
         if (st == 0) {
             versions->mbi.ExistingMultibootVersionMajor = memo[20];
             versions->mbi.ExistingMultibootVersionMinor = memo[21];
