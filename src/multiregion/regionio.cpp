@@ -24,7 +24,8 @@ bool Fill(std::vector<uint8_t> &buf, size_t size) {
 int ReadWholeRegion(TVXDevice *device, uint32_t region, std::vector<uint8_t> &buf, uint32_t minSize,
                     uint32_t *regionSize) {
     if (regionSize != nullptr) *regionSize = 0;
-    if (!Fill(buf, minSize)) return OPTROM_NO_MEMORY;
+    // At least one byte: the first read attempt also learns the size.
+    if (!Fill(buf, minSize > 0 ? minSize : 1)) return OPTROM_NO_MEMORY;
     uint32_t size = 0;
     int st = GetOptionROMRegionData(device, buf, region, &size);
     if (st == OPTROM_ALLOC_FAILED && size > buf.size()) {
