@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "image/image_versions.h"
+#include "update/installed_versions.h"
 #include "multiregion/memoblock.h"
 #include "simchip.h"
 
