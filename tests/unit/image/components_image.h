@@ -1,12 +1,12 @@
-// Multi-region images for the component tests: a layout table (header,
-// region entries, time-stamp entry, one default card-type list) followed by
-// the kit-built components at 512-byte aligned offsets.
+// Multi-region images for the component tests: the kit's layout table with
+// one default card-type list, followed by kit-built components.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "../tools/imagekit/components.h"
+#include "../tools/imagekit/ilt.h"
 
 namespace compimg {
 
@@ -41,57 +41,31 @@ inline Part Make(uint16_t code, ik::Bytes data, ik::Version3 v = {}, uint16_t ca
 }
 
 inline ik::Bytes Build(const std::vector<Part> &parts, const Header &h = {}) {
-    size_t n = parts.size() + 1; // time-stamp entry
-    size_t table = 32 * (n + 1) + 8 + 8 + 8;
-    size_t at = (table + 0x1FF) & ~size_t{0x1FF};
-    std::vector<size_t> offsets;
-    for (const auto &p : parts) {
-        offsets.push_back(at);
-        at = (at + p.data.size() + 0x1FF) & ~size_t{0x1FF};
-    }
-    ik::Bytes img(at, 0xFF);
-    for (size_t i = 0; i < table; ++i)
-        img[i] = 0;
-    ik::PutText(img, 0, "OILT", 4);
-    ik::PutLE16(img, 4, 4);
-    ik::PutLE16(img, 6, static_cast<uint16_t>(table));
-    ik::PutLE16(img, 10, static_cast<uint16_t>(h.entryCount >= 0 ? h.entryCount : static_cast<int>(n)));
-    img[13] = h.image[0];
-    img[14] = h.image[1];
-    img[15] = h.image[2];
-    img[16] = h.month;
-    img[17] = h.day;
-    ik::PutLE16(img, 18, h.year);
+    ik::IltSpec s;
+    s.imageMajor = h.image[0];
+    s.imageMinor = h.image[1];
+    s.imageSubMinor = h.image[2];
+    s.buildMonth = h.month;
+    s.buildDay = h.day;
+    s.buildYear = h.year;
     for (size_t i = 0; i < 4; ++i)
-        img[21 + i] = h.ffv[i];
-    for (size_t i = 0; i < parts.size(); ++i) {
-        const Part &p = parts[i];
-        size_t e = 32 * (i + 1);
-        ik::PutLE16(img, e, p.code);
-        img[e + 3] = p.version.major;
-        img[e + 4] = p.version.minor;
-        img[e + 5] = p.version.subMinor;
-        ik::PutLE32(img, e + 6, static_cast<uint32_t>(p.offset >= 0 ? p.offset : static_cast<int64_t>(offsets[i])));
-        ik::PutLE32(img, e + 10, static_cast<uint32_t>(p.length >= 0 ? p.length : static_cast<int64_t>(p.data.size())));
-        ik::PutLE16(img, e + 14, p.cardType);
-        ik::PutLE16(img, e + 16, p.chipRev);
-        for (size_t k = 0; k < p.data.size(); ++k)
-            img[offsets[i] + k] = p.data[k];
+        s.ffv[i] = h.ffv[i];
+    s.faults.entryCountOverride = h.entryCount;
+    for (const auto &p : parts) {
+        ik::IltRegion r;
+        r.code = p.code;
+        r.major = p.version.major;
+        r.minor = p.version.minor;
+        r.subMinor = p.version.subMinor;
+        r.cardTypeMask = p.cardType;
+        r.chipRev = p.chipRev;
+        r.data = p.data;
+        r.offsetOverride = p.offset;
+        r.lengthOverride = p.length;
+        s.regions.push_back(std::move(r));
     }
-    // Default card-type list admitting one adapter.
-    size_t block = 32 * (n + 1);
-    ik::PutLE16(img, block, 1);
-    ik::PutLE16(img, block + 8, 0);
-    ik::PutLE16(img, block + 10, 1);
-    ik::PutLE16(img, block + 16, 0x1077);
-    ik::PutLE16(img, block + 18, 0x2031);
-    ik::PutLE16(img, block + 20, 0x1077);
-    ik::PutLE16(img, block + 22, 0x0240);
-    uint16_t sum = 0;
-    for (size_t i = 0; i < table / 2; ++i)
-        sum = static_cast<uint16_t>(sum + ik::GetLE16(img, 2 * i));
-    ik::PutLE16(img, 8, static_cast<uint16_t>(0u - sum));
-    return img;
+    s.cardLists.push_back({0, {{0x1077, 0x2031, 0x1077, 0x0240}}});
+    return ik::BuildIltImage(s);
 }
 
 // Offset of part i's component in an image built by Build.
