@@ -8,6 +8,7 @@
 #include "app/output.h"
 #include "image/helpers.h"
 #include "inventory/cxrtype.h"
+#include "multiregion/memoblock.h"
 #include "update/flashregion.h"
 #include "vpd/vpd.h"
 
@@ -15,13 +16,9 @@ namespace {
 
 constexpr size_t kVpdValueSize = 256;
 
-// Flash memo block of the Fenwar and Zult families: not readable yet, so
-// the installed versions of these adapters stay unknown.
+// Flash memo block of the Fenwar and Zult families.
 int ReadFlashMemoBlock(TVXDevice *device, uint8_t *out48) {
-    (void)device;
-    (void)out48;
-    OutputLevelMessage(LEVEL_DEBUG, "GetAdapterFlashMemoBlock: memo block region unreadable");
-    return 37;
+    return GetAdapterFlashMemoBlock(device, std::span<uint8_t>(out48, FLASH_MEMO_BLOCK_SIZE));
 }
 
 int ReadVpd(TVXDevice *device, const char *keyword, std::string &value) {
