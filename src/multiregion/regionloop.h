@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -51,12 +52,12 @@ struct RegionStep {
     const char *progress; // first half of the progress line
     int failStatus;       // status of a failed write
     WriteWrapper wrapper;
-    bool appendIlt;       // the flash buffer's layout table follows the component
-    bool biosDefaults;    // the region's BIOS default area is carried over
-    bool crbGate;         // only entries of chip revision 0 or the adapter's
-    bool chipRevGate;     // ValidateImageChipRevision must pass
-    bool vpd;             // passed over: the VPD refresh writes it
-    unsigned waitMs;      // after the write
+    bool appendIlt;    // the flash buffer's layout table follows the component
+    bool biosDefaults; // the region's BIOS default area is carried over
+    bool crbGate;      // only entries of chip revision 0 or the adapter's
+    bool chipRevGate;  // ValidateImageChipRevision must pass
+    bool vpd;          // passed over: the VPD refresh writes it
+    unsigned waitMs;   // after the write
 };
 
 // VPD refresh routines the drivers call after the loop.
@@ -81,8 +82,8 @@ enum class CountRule {
 using HeaderValidator = int (*)(uint16_t ssdid, uint16_t ssvid, std::span<const uint8_t> image, uint16_t chipRev);
 using RegionsReporter = int (*)(std::span<const uint8_t> ilt, std::span<const uint32_t> sequence, uint16_t chipRev);
 using CardTypeOf = int16_t (*)(std::span<const uint8_t> ilt, uint16_t ssdid, uint16_t ssvid);
-using ComponentWalker = int (*)(std::span<const uint8_t> image, int expected, int cardType,
-                                ImageVersionRecord *record, uint16_t chipRev);
+using ComponentWalker = int (*)(std::span<const uint8_t> image, int expected, int cardType, ImageVersionRecord *record,
+                                uint16_t chipRev);
 using Combiner = int (*)(std::span<uint8_t> flash, std::span<uint8_t> image, int expected, int cardType,
                          const CombineAdapter *adapter);
 
@@ -94,17 +95,17 @@ struct FamilyTable {
     // Boot regions whose current contents are read for the BIOS default area.
     std::span<const uint32_t> bootRegions;
     std::span<const char *const> bootReadFailures; // message per boot region ("%d", "%s")
-    bool passChipRev;      // the validators see the chip revision (first generation: 0)
-    RegionsReporter reporter; // null: none
+    bool passChipRev;                              // the validators see the chip revision (first generation: 0)
+    RegionsReporter reporter;                      // null: none
     HeaderValidator validator;
     CardTypeOf cardType;
-    bool countByChipRev;   // HowManyImagesForCardTypeGeneric
+    bool countByChipRev; // HowManyImagesForCardTypeGeneric
     ComponentWalker walker;
     Combiner combiner;
     CountRule countRule;
-    int expectedCount;     // regions a complete update writes
+    int expectedCount; // regions a complete update writes
     unsigned afterLoopWaitMs;
-    bool memoBlock;        // rewrite the flash memo block after the loop
+    bool memoBlock; // rewrite the flash memo block after the loop
     std::span<const VpdStep> vpdSteps;
 };
 
@@ -128,6 +129,7 @@ struct PlannedWrite {
     IltRegionEntry entry;
     uint32_t regionSize; // 0 when the adapter's layout lacks the region
     size_t copyLength;   // component bytes, plus the layout table where appended
+    uint32_t target = 0; // region written; 0: the step's code
 };
 
 // Walks the sequence and the flash buffer's layout table as the loop does
@@ -148,18 +150,31 @@ struct BootBackup {
 };
 
 struct LoopOutcome {
-    int status = 0;          // 0, or the failed region's status
-    uint32_t libStatus = 0;  // the library's answer of the last write
-    int written = 0;         // regions written
+    int status = 0;             // 0, or the failed region's status
+    uint32_t libStatus = 0;     // the library's answer of the last write
+    int written = 0;            // regions written
     bool resetDisabled = false; // the last write answered 0x20000100
+};
+
+// What a driver adds to the loop for one write (every member may be empty).
+struct RegionLoopHooks {
+    // Progress text of the write (empty result: the step's own text).
+    std::function<std::string(const PlannedWrite &)> progress;
+    // Runs on the filled region buffer just before the write: 0 writes it,
+    // any other value stops the loop with the step's failure status.
+    std::function<int(const PlannedWrite &, std::span<uint8_t>)> beforeWrite;
+    // Runs after a write the library accepted.
+    std::function<void(const PlannedWrite &)> afterWrite;
+    // Replaces the loop's failure message of a refused write.
+    std::function<void(const PlannedWrite &, uint32_t libStatus)> failed;
 };
 
 // Writes the planned regions in order, one region buffer at a time, with
 // the progress lines, waits and messages of the family. Stops at the first
 // failure.
 LoopOutcome RunRegionLoop(TVXDevice *device, const FamilyTable &family, std::span<const PlannedWrite> plan,
-                          std::span<const uint8_t> flash, std::span<const BootBackup> backups,
-                          uint16_t &disableReset);
+                          std::span<const uint8_t> flash, std::span<const BootBackup> backups, uint16_t &disableReset,
+                          const RegionLoopHooks *hooks = nullptr);
 
 // Carries the BIOS default area of the current boot region into the new
 // region buffer: 0, or -1 (adapter of an older class, or an image length
