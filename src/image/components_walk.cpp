@@ -328,7 +328,7 @@ int Dispatch(const Family &f, const IltRegionEntry *entry, std::span<const uint8
 // Walk over entries 0 ... N-2: entries that pass the card-type filter (and
 // with 'chipFilter' the chip revision filter) are validated; the first
 // failure ends the walk with its code. An unreadable entry makes the result
-// -1 for good: the count of such a table must never match the expected one.
+// -1: the count of such a table must never match the expected one.
 template <typename DispatchFn>
 int Walk(const char *walker, std::span<const uint8_t> image, int expectedCount, int cardType, bool chipFilter,
          uint16_t chipRev, DispatchFn dispatch) {
@@ -340,9 +340,10 @@ int Walk(const char *walker, std::span<const uint8_t> image, int expectedCount, 
     for (int i = 0; i + 1 < n; ++i) {
         auto entry = ILT_Region_GetRegionByIndex(image, i);
         if (!entry) {
+            // Entries lie in order, so every later one is past the buffer too.
             OutputLevelMessage(LEVEL_DEBUG, "%s: Unable to read region entry %d", walker, i);
             unreadable = true;
-            continue;
+            break;
         }
         if (!CardTypeComapre(entry->swapModeCardType, cardType)) continue;
         if (chipFilter && entry->chipRev != 0 && entry->chipRev != chipRev) continue;
@@ -453,7 +454,8 @@ int Count(const char *fn, std::span<const uint8_t> ilt, int cardType, bool chipF
     int count = 0;
     for (int i = 0; i + 1 < n; ++i) {
         auto entry = ILT_Region_GetRegionByIndex(ilt, i);
-        if (!entry || !CardTypeComapre(entry->swapModeCardType, cardType)) continue;
+        if (!entry) break; // this and every later entry lie past the buffer
+        if (!CardTypeComapre(entry->swapModeCardType, cardType)) continue;
         if (chipFilter && entry->chipRev != 0 && entry->chipRev != chipRev) continue;
         ++count;
     }
