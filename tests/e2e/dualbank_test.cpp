@@ -70,6 +70,39 @@ TEST_F(DualBank, QueryShowsTheMemoBlockVersion) {
     }
 }
 
+// The default run compares the control file's multi-boot version with the
+// memo block's: the same version needs no update, a newer one does.
+TEST_F(DualBank, DefaultRunComparesTheMemoBlockVersion) {
+    struct Case {
+        const char *preset;
+        const char *table;
+        const char *control; // without the multi-boot version
+        const char *mbi;
+        bool needed;
+    } cases[] = {
+        {"fc27xx", "0x0501,0x1D7A,CXR2772,Dual port 32Gb FC,TRUE\n",
+         "0x0501,0x1D7A,CXR2772,7.10,7.40,6.05,9.06.01,mbi27.bin,", "1.03.02", false},
+        {"fc27xx", "0x0501,0x1D7A,CXR2772,Dual port 32Gb FC,TRUE\n",
+         "0x0501,0x1D7A,CXR2772,7.10,7.40,6.05,9.06.01,mbi27.bin,", "1.03.03", true},
+        {"fc28xx", "0x0601,0x1D7A,CXR2882,Dual port 64Gb FC,TRUE\n",
+         "0x0601,0x1D7A,CXR2882,8.02,8.20,7.10,10.02.04,mbi28.bin,", "2.01.04", false},
+        {"fc28xx", "0x0601,0x1D7A,CXR2882,Dual port 64Gb FC,TRUE\n",
+         "0x0601,0x1D7A,CXR2882,8.02,8.20,7.10,10.02.04,mbi28.bin,", "2.02.00", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.preset) + " " + c.mbi);
+        upd::Scene s("dualbank_run");
+        s.Files(Cards({Preset(c.preset)["cards"][0]}), c.table, std::string(c.control) + c.mbi + "\n");
+        e2e::WriteFile(s.path() / (std::string(c.preset) == "fc27xx" ? "mbi27.bin" : "mbi28.bin"), "");
+        auto r = s.Tf({});
+        EXPECT_EQ(upd::Count(r.out, "does not need to be upgraded"), c.needed ? 0u : 2u) << r.out;
+        if (!c.needed) {
+            EXPECT_EQ(r.status, 1) << r.out << r.err;
+            EXPECT_NE(r.out.find("Info: No updates required."), std::string::npos);
+        }
+    }
+}
+
 TEST_F(DualBank, DescriptorTableRepairedOnce) {
     upd::Scene s("dualbank_fdt");
     s.Files(Cards({Preset("fc-tesk-fc")["cards"][0]}), "", "");
