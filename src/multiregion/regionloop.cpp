@@ -114,8 +114,7 @@ int CheckPlannedWritesFit(const char *driverName, std::span<const PlannedWrite> 
 }
 
 LoopOutcome RunRegionLoop(TVXDevice *device, const FamilyTable &family, std::span<const PlannedWrite> plan,
-                          std::span<const uint8_t> flash, std::span<const BootBackup> backups,
-                          uint16_t &disableReset) {
+                          std::span<const uint8_t> flash, std::span<const BootBackup> backups, uint16_t &disableReset) {
     LoopOutcome out;
     const int inst = static_cast<int>(device->instance);
     const size_t tableLength = TableLength(flash);
@@ -165,8 +164,8 @@ LoopOutcome RunRegionLoop(TVXDevice *device, const FamilyTable &family, std::spa
             OutputLevelMessage(LEVEL_DEBUG, "%s: Region 0x%x successfully updated (%d of %d).", family.driverName,
                                step.code, out.written, family.expectedCount);
         else
-            OutputLevelMessage(LEVEL_DEBUG, "%s: Region 0x%x successfully updated (%d).", family.driverName,
-                               step.code, out.written);
+            OutputLevelMessage(LEVEL_DEBUG, "%s: Region 0x%x successfully updated (%d).", family.driverName, step.code,
+                               out.written);
         OSSSleep(step.waitMs);
     }
     return out;

@@ -51,12 +51,12 @@ struct RegionStep {
     const char *progress; // first half of the progress line
     int failStatus;       // status of a failed write
     WriteWrapper wrapper;
-    bool appendIlt;       // the flash buffer's layout table follows the component
-    bool biosDefaults;    // the region's BIOS default area is carried over
-    bool crbGate;         // only entries of chip revision 0 or the adapter's
-    bool chipRevGate;     // ValidateImageChipRevision must pass
-    bool vpd;             // passed over: the VPD refresh writes it
-    unsigned waitMs;      // after the write
+    bool appendIlt;    // the flash buffer's layout table follows the component
+    bool biosDefaults; // the region's BIOS default area is carried over
+    bool crbGate;      // only entries of chip revision 0 or the adapter's
+    bool chipRevGate;  // ValidateImageChipRevision must pass
+    bool vpd;          // passed over: the VPD refresh writes it
+    unsigned waitMs;   // after the write
 };
 
 // VPD refresh routines the drivers call after the loop.
@@ -81,8 +81,8 @@ enum class CountRule {
 using HeaderValidator = int (*)(uint16_t ssdid, uint16_t ssvid, std::span<const uint8_t> image, uint16_t chipRev);
 using RegionsReporter = int (*)(std::span<const uint8_t> ilt, std::span<const uint32_t> sequence, uint16_t chipRev);
 using CardTypeOf = int16_t (*)(std::span<const uint8_t> ilt, uint16_t ssdid, uint16_t ssvid);
-using ComponentWalker = int (*)(std::span<const uint8_t> image, int expected, int cardType,
-                                ImageVersionRecord *record, uint16_t chipRev);
+using ComponentWalker = int (*)(std::span<const uint8_t> image, int expected, int cardType, ImageVersionRecord *record,
+                                uint16_t chipRev);
 using Combiner = int (*)(std::span<uint8_t> flash, std::span<uint8_t> image, int expected, int cardType,
                          const CombineAdapter *adapter);
 
@@ -94,17 +94,17 @@ struct FamilyTable {
     // Boot regions whose current contents are read for the BIOS default area.
     std::span<const uint32_t> bootRegions;
     std::span<const char *const> bootReadFailures; // message per boot region ("%d", "%s")
-    bool passChipRev;      // the validators see the chip revision (first generation: 0)
-    RegionsReporter reporter; // null: none
+    bool passChipRev;                              // the validators see the chip revision (first generation: 0)
+    RegionsReporter reporter;                      // null: none
     HeaderValidator validator;
     CardTypeOf cardType;
-    bool countByChipRev;   // HowManyImagesForCardTypeGeneric
+    bool countByChipRev; // HowManyImagesForCardTypeGeneric
     ComponentWalker walker;
     Combiner combiner;
     CountRule countRule;
-    int expectedCount;     // regions a complete update writes
+    int expectedCount; // regions a complete update writes
     unsigned afterLoopWaitMs;
-    bool memoBlock;        // rewrite the flash memo block after the loop
+    bool memoBlock; // rewrite the flash memo block after the loop
     std::span<const VpdStep> vpdSteps;
 };
 
@@ -148,9 +148,9 @@ struct BootBackup {
 };
 
 struct LoopOutcome {
-    int status = 0;          // 0, or the failed region's status
-    uint32_t libStatus = 0;  // the library's answer of the last write
-    int written = 0;         // regions written
+    int status = 0;             // 0, or the failed region's status
+    uint32_t libStatus = 0;     // the library's answer of the last write
+    int written = 0;            // regions written
     bool resetDisabled = false; // the last write answered 0x20000100
 };
 
@@ -158,8 +158,7 @@ struct LoopOutcome {
 // the progress lines, waits and messages of the family. Stops at the first
 // failure.
 LoopOutcome RunRegionLoop(TVXDevice *device, const FamilyTable &family, std::span<const PlannedWrite> plan,
-                          std::span<const uint8_t> flash, std::span<const BootBackup> backups,
-                          uint16_t &disableReset);
+                          std::span<const uint8_t> flash, std::span<const BootBackup> backups, uint16_t &disableReset);
 
 // Carries the BIOS default area of the current boot region into the new
 // region buffer: 0, or -1 (adapter of an older class, or an image length
