@@ -36,8 +36,10 @@ json Firmware(unsigned code, unsigned size, const char *version, const char *chi
     return r;
 }
 
-json Vpd(unsigned code, const char *id, json ro) {
-    json r = Region(code, 0x400);
+// VPD regions hold the adapter's whole VPD image: 512 bytes on the first
+// generation, 1024 on the later families.
+json Vpd(unsigned code, const char *id, json ro, unsigned size = 0x400) {
+    json r = Region(code, size);
     r["vpd"] = {{"id", id}, {"ro", std::move(ro)}};
     return r;
 }
@@ -73,10 +75,10 @@ json FirstGen() {
     r.push_back(Region(0x40, 0x40000));
     r.push_back(Boot(0x07, 0x40000, "0x8001", "2.10", "2.00", "1.08", "1D 7A"));
     r.push_back(Firmware(0x01, 0x40000, "5.3.1", "8001"));
-    r.push_back(Vpd(0x14, "CXR8152 FCoE Converged Network Adapter", fcVpd));
-    r.push_back(Vpd(0x16, "CXR8152 FCoE Converged Network Adapter", fcVpd));
-    r.push_back(Vpd(0x2C, "CXR8152 10GbE Network Adapter", nicVpd));
-    r.push_back(Vpd(0x2D, "CXR8152 10GbE Network Adapter", nicVpd));
+    r.push_back(Vpd(0x14, "CXR8152 FCoE Converged Network Adapter", fcVpd, 0x200));
+    r.push_back(Vpd(0x16, "CXR8152 FCoE Converged Network Adapter", fcVpd, 0x200));
+    r.push_back(Vpd(0x2C, "CXR8152 10GbE Network Adapter", nicVpd, 0x200));
+    r.push_back(Vpd(0x2D, "CXR8152 10GbE Network Adapter", nicVpd, 0x200));
     r.push_back(Region(0x1C, 0x1000));
     return Card("cna81", "0x8001", "0x0801", "CXR8152", serial, r, 0x14, 2, "0x02");
 }
