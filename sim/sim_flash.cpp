@@ -156,9 +156,11 @@ static void AddRomImage(Bytes &out, uint16_t vendor, uint16_t device, uint8_t co
         p[32] = defaults->biosSvid[0];
         p[33] = defaults->biosSvid[1];
         if (defaults->biosSettings) {
+            // The area is the 512 bytes from 2 bytes into the marker: the
+            // rest of the marker, then 508 bytes of settings.
             std::memcpy(p + 0x200, "MECXR ", 6);
-            for (size_t i = 0; i < 512; ++i)
-                p[0x202 + i] = uint8_t(0xC0 ^ (i * 7));
+            for (size_t i = 0; i < 508; ++i)
+                p[0x206 + i] = uint8_t(0xC0 ^ (i * 7));
         }
     }
     if (codeType == 0) { // byte checksum of a BIOS image
