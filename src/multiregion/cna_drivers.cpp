@@ -27,7 +27,8 @@ constexpr int kVirtualPort = 286;
 constexpr int kInvalidIds = 9;
 
 std::string ModelText(const TVXDevice *device) {
-    std::string text(device->nodeProperty.Model, strnlen(device->nodeProperty.Model, sizeof(device->nodeProperty.Model)));
+    std::string text(device->nodeProperty.Model,
+                     strnlen(device->nodeProperty.Model, sizeof(device->nodeProperty.Model)));
     if (isSunAdapter(device) != 0 && text.find("-S") == std::string::npos) text += "-S";
     return text;
 }
@@ -58,8 +59,9 @@ bool ReadImageFile(const char *path, std::vector<uint8_t> &out) {
 void ShowImageStatus(int status, int inst, uint16_t ssdid, uint16_t ssvid, const char *file, const std::string &model) {
     switch (status) {
     case 450:
-        OutputMessage("File signature or layout does not match with current adapter (Instance=%d ssdid=0x%x ssvid=0x%x)!",
-                      inst, ssdid, ssvid);
+        OutputMessage(
+            "File signature or layout does not match with current adapter (Instance=%d ssdid=0x%x ssvid=0x%x)!", inst,
+            ssdid, ssvid);
         break;
     case 451:
     case 452:
@@ -113,8 +115,9 @@ int CheckAndCombine(const FamilyTable &family, TVXDevice *device, std::span<uint
     if (st != 0) return st;
     const int cardType = family.cardType(image, ssdid, ssvid);
     if (cardType < 0) {
-        OutputLevelMessage(LEVEL_DEBUG, "%s: Unable to find card type that matches current adapter (ssdid=0x%x ssvid=0x%x)!",
-                           name, ssdid, ssvid);
+        OutputLevelMessage(LEVEL_DEBUG,
+                           "%s: Unable to find card type that matches current adapter (ssdid=0x%x ssvid=0x%x)!", name,
+                           ssdid, ssvid);
         return 451;
     }
     const int expected = family.countByChipRev ? HowManyImagesForCardTypeGeneric(image, cardType, chipRev)
@@ -157,7 +160,9 @@ int RefreshVpd(const FamilyTable &family, TVXDevice *device, const std::vector<T
             st = UpdateAndRestoreNicVpds(device, flash.first(ILT_HEADER_SIZE), size, disableReset);
             break;
         case VpdRefresh::Lark: st = UpdateAndRestoreLarkVPD(device, &record, size, disableReset); break;
-        case VpdRefresh::TeskFc: st = UpdateAndRestoreTeskFcVPD(device, &record, step.region, size, disableReset); break;
+        case VpdRefresh::TeskFc:
+            st = UpdateAndRestoreTeskFcVPD(device, &record, step.region, size, disableReset);
+            break;
         }
         if (st == 0) {
             OutputMessage("%s", "Success");

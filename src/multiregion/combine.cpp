@@ -15,31 +15,43 @@ using A = CombineAction;
 
 // First-generation converged adapters (FCoE and NIC functions).
 constexpr CombineRow kFirstGen[] = {
-    {0x01, A::Plain, 0, false, -21},         {0x40, A::Plain, 0, false, -18},
-    {0x45, A::Plain, 0, false, -19},         {0x41, A::Plain, 0, false, 0},
-    {0x07, A::PciHeaders, 0x8001, true, -20}, {0x2E, A::LocatorOnly, 0, true, -17},
+    {0x01, A::Plain, 0, false, -21}, {0x40, A::Plain, 0, false, -18},          {0x45, A::Plain, 0, false, -19},
+    {0x41, A::Plain, 0, false, 0},   {0x07, A::PciHeaders, 0x8001, true, -20}, {0x2E, A::LocatorOnly, 0, true, -17},
 };
 
 // Lark: boot code per function; the NIC partition functions carry plain data.
 constexpr CombineRow kLark[] = {
-    {0x07, A::PciHeaders, 0x8021, true, -20},   {0x7E, A::PciHeaders, 0x8021, true, -20},
-    {0x7F, A::PciHeaders, 0x8021, true, -20},   {0x2E, A::LocatorOnly, 0, true, -17},
-    {0x78, A::LocatorOnly, 0, true, -20},       {0x79, A::LocatorOnly, 0, true, -20},
-    {0x7A, A::Plain, 0, false, -20},            {0x7B, A::Plain, 0, false, -20},
-    {0x4F, A::IscsiHeaders, 0x8022, true, -23}, {0x7C, A::IscsiHeaders, 0x8022, true, -20},
-    {0x7D, A::IscsiHeaders, 0x8022, true, -20}, {0x70, A::Plain, 0, false, -17},
-    {0x71, A::Plain, 0, false, -17},            {0x72, A::Plain, 0, false, -17},
-    {0x73, A::Plain, 0, false, -17},            {0x74, A::Plain, 0, false, -21},
+    {0x07, A::PciHeaders, 0x8021, true, -20},
+    {0x7E, A::PciHeaders, 0x8021, true, -20},
+    {0x7F, A::PciHeaders, 0x8021, true, -20},
+    {0x2E, A::LocatorOnly, 0, true, -17},
+    {0x78, A::LocatorOnly, 0, true, -20},
+    {0x79, A::LocatorOnly, 0, true, -20},
+    {0x7A, A::Plain, 0, false, -20},
+    {0x7B, A::Plain, 0, false, -20},
+    {0x4F, A::IscsiHeaders, 0x8022, true, -23},
+    {0x7C, A::IscsiHeaders, 0x8022, true, -20},
+    {0x7D, A::IscsiHeaders, 0x8022, true, -20},
+    {0x70, A::Plain, 0, false, -17},
+    {0x71, A::Plain, 0, false, -17},
+    {0x72, A::Plain, 0, false, -17},
+    {0x73, A::Plain, 0, false, -17},
+    {0x74, A::Plain, 0, false, -21},
     {0x97, A::Plain, 0, false, -21},
 };
 
 // Tesk: CRB init is filtered by chip revision before it gets here.
 constexpr CombineRow kTesk[] = {
-    {0x01, A::Plain, 0, false, -21},          {0x97, A::Plain, 0, false, -21},
-    {0xA4, A::Plain, 0, false, -21},          {0x07, A::PciHeaders, 0x2031, false, -20},
-    {0xA2, A::PciHeaders, 0x8031, false, -20}, {0x2E, A::Plain, 0, false, 0},
-    {0x4F, A::IscsiHeaders, 0x8032, false, -23}, {0x70, A::Plain, 0, false, -17},
-    {0x72, A::Plain, 0, false, -17},          {0x73, A::Plain, 0, false, -17},
+    {0x01, A::Plain, 0, false, -21},
+    {0x97, A::Plain, 0, false, -21},
+    {0xA4, A::Plain, 0, false, -21},
+    {0x07, A::PciHeaders, 0x2031, false, -20},
+    {0xA2, A::PciHeaders, 0x8031, false, -20},
+    {0x2E, A::Plain, 0, false, 0},
+    {0x4F, A::IscsiHeaders, 0x8032, false, -23},
+    {0x70, A::Plain, 0, false, -17},
+    {0x72, A::Plain, 0, false, -17},
+    {0x73, A::Plain, 0, false, -17},
 };
 
 constexpr CombineRow kFenwar[] = {
@@ -216,8 +228,8 @@ int CombineComponent(CombineFamily family, std::span<uint8_t> flash, std::span<c
         break;
     }
     case A::IscsiHeaders:
-        st = UpdateiSCSIPciHeaders(component, static_cast<uint16_t>(ssvid), static_cast<uint16_t>(ssdid),
-                                   row->deviceId, ModelOf(adapter));
+        st = UpdateiSCSIPciHeaders(component, static_cast<uint16_t>(ssvid), static_cast<uint16_t>(ssdid), row->deviceId,
+                                   ModelOf(adapter));
         break;
     case A::Preload: st = UpdateFWAPreloadBuffer(component, adapter); break;
     case A::FcBoardConfig: st = UpdateFBCBuffer(component, adapter); break;
@@ -236,22 +248,22 @@ int CombineComponent(CombineFamily family, std::span<uint8_t> flash, std::span<c
     return 0;
 }
 
-int CombineImageComponentsInBuffer(std::span<uint8_t> flash, std::span<uint8_t> image, int expectedCount,
-                                   int cardType, const CombineAdapter *adapter) {
-    return CombineWalk(CombineFamily::FirstGen, "CombineImageComponentsInBuffer", flash, image, expectedCount,
-                       cardType, adapter, false);
+int CombineImageComponentsInBuffer(std::span<uint8_t> flash, std::span<uint8_t> image, int expectedCount, int cardType,
+                                   const CombineAdapter *adapter) {
+    return CombineWalk(CombineFamily::FirstGen, "CombineImageComponentsInBuffer", flash, image, expectedCount, cardType,
+                       adapter, false);
 }
 
 int CombineLarkImageComponentsInBuffer(std::span<uint8_t> flash, std::span<uint8_t> image, int expectedCount,
                                        int cardType, const CombineAdapter *adapter) {
-    return CombineWalk(CombineFamily::Lark, "CombineLarkImageComponentsInBuffer", flash, image, expectedCount,
-                       cardType, adapter, false);
+    return CombineWalk(CombineFamily::Lark, "CombineLarkImageComponentsInBuffer", flash, image, expectedCount, cardType,
+                       adapter, false);
 }
 
 int CombineTeskImageComponentsInBuffer(std::span<uint8_t> flash, std::span<uint8_t> image, int expectedCount,
                                        int cardType, const CombineAdapter *adapter) {
-    return CombineWalk(CombineFamily::Tesk, "CombineTeskImageComponentsInBuffer", flash, image, expectedCount,
-                       cardType, adapter, true);
+    return CombineWalk(CombineFamily::Tesk, "CombineTeskImageComponentsInBuffer", flash, image, expectedCount, cardType,
+                       adapter, true);
 }
 
 int CombineFenwarImageComponentsInBuffer(std::span<uint8_t> flash, std::span<uint8_t> image, int expectedCount,
@@ -262,8 +274,8 @@ int CombineFenwarImageComponentsInBuffer(std::span<uint8_t> flash, std::span<uin
 
 int CombineZultImageComponentsInBuffer(std::span<uint8_t> flash, std::span<uint8_t> image, int expectedCount,
                                        int cardType, const CombineAdapter *adapter) {
-    return CombineWalk(CombineFamily::Zult, "CombineZultImageComponentsInBuffer", flash, image, expectedCount,
-                       cardType, adapter, true);
+    return CombineWalk(CombineFamily::Zult, "CombineZultImageComponentsInBuffer", flash, image, expectedCount, cardType,
+                       adapter, true);
 }
 
 int UpdateFWAPreloadBuffer(std::span<uint8_t> block, const CombineAdapter *adapter) {

@@ -37,9 +37,9 @@ enum class CombineAction {
 struct CombineRow {
     uint16_t code;
     CombineAction action;
-    uint16_t deviceId;   // for the header rewrites
-    bool checkLocator;   // the FLT locator after the chain must validate
-    int failCode;        // returned when the component cannot be combined (0: none)
+    uint16_t deviceId; // for the header rewrites
+    bool checkLocator; // the FLT locator after the chain must validate
+    int failCode;      // returned when the component cannot be combined (0: none)
 };
 
 enum class CombineFamily { FirstGen, Lark, Tesk, Fenwar, Zult };
@@ -59,8 +59,8 @@ int CombineComponent(CombineFamily family, std::span<uint8_t> flash, std::span<c
 // and the adapter's chip revision) are combined; the layout table is then
 // copied to the front of the flash buffer with a new time stamp. The image
 // buffer's checksum field receives the new table's checksum.
-int CombineImageComponentsInBuffer(std::span<uint8_t> flash, std::span<uint8_t> image, int expectedCount,
-                                   int cardType, const CombineAdapter *adapter);
+int CombineImageComponentsInBuffer(std::span<uint8_t> flash, std::span<uint8_t> image, int expectedCount, int cardType,
+                                   const CombineAdapter *adapter);
 int CombineLarkImageComponentsInBuffer(std::span<uint8_t> flash, std::span<uint8_t> image, int expectedCount,
                                        int cardType, const CombineAdapter *adapter);
 int CombineTeskImageComponentsInBuffer(std::span<uint8_t> flash, std::span<uint8_t> image, int expectedCount,

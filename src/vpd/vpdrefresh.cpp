@@ -20,7 +20,7 @@ namespace {
 constexpr uint8_t kStartTag = 0x82;
 constexpr uint8_t kEndTag = 0x78;
 
-constexpr uint32_t kLarkFamilyRegions[] = {0x81, 0x14,  0x16,  0xD4,  0xD6,  0x50, 0x52,
+constexpr uint32_t kLarkFamilyRegions[] = {0x81, 0x14, 0x16,  0xD4,  0xD6,  0x50, 0x52,
                                            0xD8, 0xDA, 0x10C, 0x10E, 0x110, 0x112};
 
 bool LarkFamilyRegion(uint32_t region) {
@@ -156,8 +156,8 @@ int NicPairUpdate(TVXDevice *d, const void *src, uint32_t region, size_t size, u
 
 // Both copies of a VPD pair, restoring a blank or damaged copy from the
 // other one's freshly written image.
-int UpdatePair(const char *name, const char *kind, TVXDevice *device, PairUpdate update, const void *src,
-               uint32_t vpd0, uint32_t vpd1, size_t vpdSize, uint16_t disableReset) {
+int UpdatePair(const char *name, const char *kind, TVXDevice *device, PairUpdate update, const void *src, uint32_t vpd0,
+               uint32_t vpd1, size_t vpdSize, uint16_t disableReset) {
     std::vector<uint8_t> saved;
     if (!Allocate(saved, vpdSize)) {
         OutputLevelMessage(LEVEL_DEBUG, "%s:: Unable to allocate memory for VPD!", name);
@@ -169,9 +169,8 @@ int UpdatePair(const char *name, const char *kind, TVXDevice *device, PairUpdate
         if (st1 == 0) {
             OutputLevelMessage(LEVEL_DEBUG, "%s: Successfully update and flash %s VPD 1!", name, kind);
         } else if (st1 == VPD_REGION_BLANK) {
-            OutputLevelMessage(LEVEL_DEBUG,
-                               "%s: %s VPD 1 is blank and will not be updated.  This is a single port CNA!", name,
-                               kind);
+            OutputLevelMessage(
+                LEVEL_DEBUG, "%s: %s VPD 1 is blank and will not be updated.  This is a single port CNA!", name, kind);
         } else if (st1 == VPD_REGION_DAMAGED) {
             OutputLevelMessage(LEVEL_DEBUG, "%s: %s VPD 1 appears to be corrupted. Now try to restore from %s VPD 0...",
                                name, kind, kind);
@@ -188,13 +187,13 @@ int UpdatePair(const char *name, const char *kind, TVXDevice *device, PairUpdate
             st = st1;
         }
     } else if (st == VPD_REGION_DAMAGED || st == VPD_REGION_BLANK) {
-        OutputLevelMessage(LEVEL_DEBUG,
-                           "%s: Detected corrupted or blank %s VPD 0. Now try to restore from %s VPD 1...", name,
-                           kind, kind);
+        OutputLevelMessage(LEVEL_DEBUG, "%s: Detected corrupted or blank %s VPD 0. Now try to restore from %s VPD 1...",
+                           name, kind, kind);
         std::fill(saved.begin(), saved.end(), 0);
         if (update(device, src, vpd1, vpdSize, saved.data(), disableReset) == 0) {
-            OutputLevelMessage(LEVEL_DEBUG, "%s: Successfully update and flash %s VPD 1.  Now trying to restore %s VPD 0...",
-                               name, kind, kind);
+            OutputLevelMessage(LEVEL_DEBUG,
+                               "%s: Successfully update and flash %s VPD 1.  Now trying to restore %s VPD 0...", name,
+                               kind, kind);
             const uint32_t lib =
                 AppUpdateOptionRomEx2(device, saved.data(), vpd0, static_cast<uint32_t>(vpdSize), disableReset);
             if (lib == TVX_STATUS_OK || lib == TVX_RESULT_RESET_DISABLED) {
@@ -326,7 +325,8 @@ int UpdateLarkVpdRegion(TVXDevice *device, const ImageVersionRecord *versions, u
     const ComponentVersion &m = versions->image;
     st = EditMultiboot(buf, VpdMultibootText(m.major, m.minor, m.subMinor));
     if (st == VPD_FIELD_NOT_FOUND) {
-        OutputLevelMessage(LEVEL_DEBUG, "UpdateLarkVpdRegion: MBI Version (\"V9\") field does not exist and not updated");
+        OutputLevelMessage(LEVEL_DEBUG,
+                           "UpdateLarkVpdRegion: MBI Version (\"V9\") field does not exist and not updated");
     } else if (st != 0) {
         return st;
     }
@@ -371,8 +371,8 @@ int UpdateAndRestoreLarkVPD(TVXDevice *device, const ImageVersionRecord *version
     return st;
 }
 
-int UpdateAndRestoreTeskFcVPD(TVXDevice *device, const ImageVersionRecord *versions, uint32_t region,
-                              size_t vpdSize, uint16_t disableReset) {
+int UpdateAndRestoreTeskFcVPD(TVXDevice *device, const ImageVersionRecord *versions, uint32_t region, size_t vpdSize,
+                              uint16_t disableReset) {
     std::vector<uint8_t> scratch;
     if (!Allocate(scratch, vpdSize)) return VPD_NO_MEMORY;
     int st = UpdateLarkVpdRegion(device, versions, region, vpdSize, scratch.data(), disableReset);

@@ -16,7 +16,7 @@ enum : int {
     VPD_REGION_DAMAGED = 161, // identifier-string or end tag missing, or a walk leaving the buffer
     VPD_REGION_BLANK = 166,
     VPD_VV_FAILED = 168,
-    VPD_BAD_REGION = 36,     // region code not accepted (NIC routine: 26)
+    VPD_BAD_REGION = 36, // region code not accepted (NIC routine: 26)
     VPD_BAD_NIC_REGION = 26,
     VPD_NO_ADAPTER = 8,
 };
@@ -44,8 +44,8 @@ int UpdateAndRestoreNicVpds(TVXDevice *device, std::span<const uint8_t> iltHeade
 // One region, no twin.
 int UpdateAndRestoreLarkVPD(TVXDevice *device, const ImageVersionRecord *versions, size_t vpdSize,
                             uint16_t disableReset);
-int UpdateAndRestoreTeskFcVPD(TVXDevice *device, const ImageVersionRecord *versions, uint32_t region,
-                              size_t vpdSize, uint16_t disableReset);
+int UpdateAndRestoreTeskFcVPD(TVXDevice *device, const ImageVersionRecord *versions, uint32_t region, size_t vpdSize,
+                              uint16_t disableReset);
 
 // 0 usable, 166 blank, 161 tags missing, 36 not accepted or unreadable.
 int CheckNumberOfValidVpdRegion(TVXDevice *device, uint32_t region, size_t vpdSize);
@@ -54,7 +54,7 @@ int CheckNumberOfValidVpdRegion(TVXDevice *device, uint32_t region, size_t vpdSi
 struct VpdText {
     uint8_t bytes[32];
 };
-VpdText VpdTwoPartText(uint8_t major, uint8_t minor);                   // "%02d.%02d"
-VpdText VpdFirmwareText(uint8_t major, uint8_t minor, uint8_t subMinor); // 3-digit form from 100 up
-VpdText VpdMultibootText(uint8_t major, uint8_t minor, uint8_t subMinor); // "%02d%02d%02d"
+VpdText VpdTwoPartText(uint8_t major, uint8_t minor);                         // "%02d.%02d"
+VpdText VpdFirmwareText(uint8_t major, uint8_t minor, uint8_t subMinor);      // 3-digit form from 100 up
+VpdText VpdMultibootText(uint8_t major, uint8_t minor, uint8_t subMinor);     // "%02d%02d%02d"
 VpdText VpdDellMultibootText(uint8_t major, uint8_t minor, uint8_t subMinor); // "FFV%02d.%02d.%02d"
