@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Demo of a classic FC flash update on a simulated host.
+# Demo of a flash update on a simulated host: classic FC cards and two
+# cards with two flash sets (27xx, 28xx) updated online.
 # Usage: demo/run.sh <build dir>
 # Sets up the demo host in <build dir>/demo-run, builds the images with the
 # image kit, shows the host, runs the default update and runs it again.
@@ -12,7 +13,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
 tf="$build/src/tarnikflasher"
 kit="$build/tools/tfimagekit"
-for b in "$tf" "$kit"; do
+sim="$build/sim/tarniksim"
+for b in "$tf" "$kit" "$sim"; do
     [ -x "$b" ] || { echo "missing $b (build the project first)" >&2; exit 2; }
 done
 
@@ -35,6 +37,8 @@ heading "Images built with the image kit"
 "$kit" optionrom23 --chip 2312 --bios 1.90 --fcode 1.19 images/rom2312.bin
 "$kit" multiboot --chip 2432 --bios 3.28 --efi 6.01 --fcode 4.03 --fw 8.2.1 --mbi 3.1.2 images/mbi2432.bin
 "$kit" multiboot --chip 2532 --bios 3.28 --efi 6.01 --fcode 4.03 --fw 8.2.1 --mbi 3.1.2 images/mbi2532.bin
+"$kit" fenwar --ssvid 0x1D7A --ssdid 0x0501 --device-id 0x2071 --image-version 2.1.0 images/fenwar2772.bin
+"$kit" zult --ssvid 0x1D7A --ssdid 0x0601 --device-id 0x2281 --image-version 2.5.0 images/zult2882.bin
 ls -l images | sed 1d
 
 heading "Host and adapters (tarnikflasher /l)"
@@ -45,6 +49,9 @@ run /q
 
 heading "Default update run (tarnikflasher)"
 run
+
+heading "Flash sets of the 27xx and 28xx cards after the update (tarniksim show)"
+"$sim" show "$work" | grep -E '^card|running set'
 
 heading "Second run: nothing needs updating (tarnikflasher)"
 run
