@@ -47,7 +47,7 @@ inline const std::map<std::string, int> &ZultSets() {
 
 // One call of the journal.
 struct Call {
-    std::string op, fn, region, status, digest;
+    std::string op, fn, region, status, digest, size;
 };
 
 // What `tarniksim show` tells of the first chip.
@@ -89,8 +89,8 @@ class Scene : public upd::Scene {
         std::stringstream in(e2e::ReadFile(path() / "journal.jsonl"));
         std::string line;
         while (std::getline(in, line)) {
-            Call c{upd::Field(line, "op"), upd::Field(line, "fn"), upd::Field(line, "region"),
-                   upd::Field(line, "status"), upd::Field(line, "fnv1a64")};
+            Call c{upd::Field(line, "op"),     upd::Field(line, "fn"),      upd::Field(line, "region"),
+                   upd::Field(line, "status"), upd::Field(line, "fnv1a64"), upd::Field(line, "size")};
             if (c.op == "open" || c.op == "close" || c.op == "aen_enable" || c.op == "aen_disable" || c.op == "call")
                 continue;
             out.push_back(c);

@@ -52,6 +52,13 @@ TEST_F(Online, FenwarWritesTheInactiveSetAndActivatesIt) {
         EXPECT_EQ(r.status, 0) << r.out << r.err;
         EXPECT_EQ(s.Trace(), kFenwarOnline);
         ExpectOnlyWrittenSet(s.WrittenRegions(), online::FenwarSets(), 2);
+        // Every region is written whole, at the size its layout gives.
+        const json host = json::parse(e2e::ReadFile(s.path() / "host.json"));
+        for (const online::Call &c : s.Calls()) {
+            if (c.op != "write") continue;
+            json h = host;
+            EXPECT_EQ(std::stoul(c.size), RegionOf(h, c.region)["size"].get<unsigned>()) << c.region;
+        }
         const std::string out = upd::Lines(r.out);
         for (const char *line :
              {"Updating Adapter Signature... Success", "Updating Adapter FC Boot Code... Success",
