@@ -230,6 +230,7 @@ TEST_F(Online, PathChoiceAndEdgeCases) {
         {"library 1.28.0.121: offline", "fc27xx", [](json &h) { h["version"] = "1.28.0.121"; }, 0, offline, {}},
         {"library 1.28.0.122: online", "fc27xx", [](json &h) { h["version"] = "1.28.0.122"; }, 0, kFenwarOnline, {}},
         {"library 2.0.0.0: online", "fc27xx", [](json &h) { h["version"] = "2.0.0.0"; }, 0, kFenwarOnline, {}},
+        {"library version unreadable: offline", "fc27xx", [](json &h) { h["version"] = "unknown"; }, 0, offline, {}},
         {"capability 1: offline",
          "fc27xx",
          [](json &h) { h["cards"][0]["chips"][0]["update_caps"] = 1; },
@@ -484,6 +485,57 @@ TEST_F(Online, FenwarOfflineWritesThePrimarySetBeforeItsRecords) {
     EXPECT_EQ(v.records.at("0x96"), std::make_pair(0, 3));
     EXPECT_EQ(v.designated, 1);
     EXPECT_TRUE(online::Contains(r.out, "Option ROM update complete.")) << r.out;
+}
+
+} // namespace
+
+namespace {
+
+// Library failures at each step after the image passed: the session is
+// ended, the records designate a whole set, nothing is activated.
+TEST_F(Online, LibraryFailuresLeaveAWholeDesignatedSet) {
+    struct Case {
+        const char *name;
+        const char *preset;
+        const char *faults;
+        int status;
+        int designated;      // after the run
+        bool session;        // a session was opened (and must be ended)
+        const char *missing; // a call that must not happen ("" none)
+    } cases[] = {
+        {"27xx status region refused", "fc27xx", R"({"op": "write", "region": "0x96", "statuses": ["0x20000007"]})",
+         Exit(514), 1, true, "activate"},
+        {"27xx firmware attributes refused", "fc27xx",
+         R"({"op": "TvxSendFlashUpdateFWAttributes", "statuses": ["0x20000001"]})", Exit(459), 1, true, "write:0x02"},
+        {"27xx session end refused", "fc27xx", R"({"op": "TvxEndFlashUpdate", "statuses": ["0x20000001"]})", Exit(524),
+         2, true, "activate"},
+        {"28xx status region refused", "fc28xx", R"({"op": "write", "region": "0x96", "statuses": ["0x20000007"]})",
+         Exit(203), 1, true, "activate"},
+        {"28xx auxiliary status region refused", "fc28xx",
+         R"({"op": "write", "region": "0x126", "statuses": ["0x20000007"]})", Exit(204), 2, true, "activate"},
+        {"28xx capabilities unanswered", "fc28xx",
+         R"({"op": "TvxGetFlashUpdateCapabilities", "statuses": ["0x20000004"]})", Exit(1203), 1, false, "write:0x9F"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Scene s("online_faults");
+        s.Preset(c.preset);
+        s.Images();
+        s.Faults(std::string(R"({"faults": [)") + c.faults + "]}");
+        const bool fenwar = std::string(c.preset) == "fc27xx";
+        auto r = s.Tf({"/b", "0", fenwar ? "fenwar.bin" : "zult.bin"});
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        const std::vector<std::string> t = s.Trace();
+        EXPECT_EQ(std::count(t.begin(), t.end(), "session_start"), c.session ? 1 : 0);
+        EXPECT_EQ(std::count(t.begin(), t.end(), "session_end"), c.session ? 1 : 0);
+        EXPECT_EQ(std::count(t.begin(), t.end(), c.missing), 0) << c.missing;
+        const online::ChipView v = s.Show();
+        EXPECT_EQ(v.designated, c.designated);
+        // The chip keeps running the set it ran unless it activated.
+        if (c.status != 0) {
+            EXPECT_EQ(v.running, 1);
+        }
+    }
 }
 
 } // namespace
