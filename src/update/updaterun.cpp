@@ -48,12 +48,6 @@ std::string ErrorText(uint32_t status) {
     return text;
 }
 
-uint16_t NvramParam(const TVXDevice *device, uint32_t param) {
-    uint32_t value = 0;
-    if (TvxGetVariableValue(device->handle, device->nvram1, param, &value) != TVX_STATUS_OK) value = 0;
-    return static_cast<uint16_t>(value);
-}
-
 bool IsIA64Host() { return isHostOSType("IA64") != 0 || isHostOSType("ia64") != 0; }
 
 bool IsInboxDriver(const TVXDevice *device) { return isInboxDriverVersion(device->nodeProperty.DriverVersion) != 0; }
@@ -182,11 +176,11 @@ int CheckOptionRomChain(std::span<const uint8_t> file) {
             return 4;
         }
         if (hdr.signature != ROM_SIGNATURE) {
-            OutputMessage("Failed to recognize header signature!");
+            OutputLevelMessage(LEVEL_ERROR, "Failed to recognize header signature!");
             return 25;
         }
         if (pcir.signature != PCIR_SIGNATURE_VALUE) {
-            OutputMessage("Failed to recognize data signature!");
+            OutputLevelMessage(LEVEL_ERROR, "Failed to recognize data signature!");
             return 25;
         }
         const size_t len = static_cast<size_t>(pcir.imageLength) * PCI_BLOCK;
@@ -223,8 +217,14 @@ int doCXRCheckForOptionROM(TVXDevice *device) {
     case 3:
     case 4: {
         if (IsIA64Host()) return OPTROM_KIND_NOT_ON_HOST;
-        const uint16_t ssvid = NvramParam(device, TVX_NVRAM_PARAM_SSVID);
-        const uint16_t ssdid = NvramParam(device, TVX_NVRAM_PARAM_SSDID);
+        // Two boards must not be flashed here; without their IDs the board
+        // can't be told apart from them, so it is left alone too.
+        uint16_t ssvid = 0;
+        uint16_t ssdid = 0;
+        if (const uint32_t st = ReadAdapterSubsysIds(device, &ssdid, &ssvid); st != TVX_STATUS_OK) {
+            OutputLevelMessage(LEVEL_DEBUG, "doCXRCheckForOptionROM: Unable to read the subsystem IDs (0x%x)!", st);
+            return OPTROM_KIND_NOT_ON_HOST;
+        }
         if ((ssvid == 0x1077 && ssdid == 0x0131) || (ssvid == 0x103C && ssdid == 0x12BA))
             return OPTROM_KIND_NOT_ON_HOST;
         return OPTROM_KIND_STD_23XX;
@@ -536,7 +536,7 @@ int ValidateUpdateOptionROM(std::FILE *file, uint16_t ssdid, uint16_t ssvid, std
         if (blocks == 0) break;
         offset += static_cast<long>(blocks) * static_cast<long>(PCI_BLOCK);
         if (static_cast<size_t>(offset) >= buffer.size()) {
-            OutputMessage("Failed to read header from file!");
+            OutputLevelMessage(LEVEL_ERROR, "Failed to read header from file!");
             break;
         }
         if (std::fseek(file, offset, SEEK_SET) != 0) {

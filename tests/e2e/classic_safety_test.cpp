@@ -53,7 +53,8 @@ TEST(ClassicSafety, FailedIdReadWritesNothing) {
         const char *name;
         std::string host, table, control;
         std::vector<std::string> kit, args;
-        int param; // NVRAM parameter whose read fails: 128 device ID, 127 vendor ID
+        int param;   // NVRAM parameter whose read fails: 128 device ID, 127 vendor ID
+        int fromEnd; // that read counted back from the first write
         int status;
         std::vector<std::string> lines;
     };
@@ -62,10 +63,19 @@ TEST(ClassicSafety, FailedIdReadWritesNothing) {
     const std::string regionFailed = std::string("Flash update failed on this HBA (Instance 0) with error ") + kFailed;
     const std::string allFailed = "All HBAs that need to be updated failed to be updated (0 out of 1)!\n";
     const Row rows[] = {
-        {"run, vendor ID", OnePort25(), upd::kTable, upd::kControl25, mbi, {}, 127, 2, {regionFailed, allFailed}},
-        {"run, device ID", OnePort25(), upd::kTable, upd::kControl25, mbi, {}, 128, 2, {regionFailed, allFailed}},
-        {"/b 0, vendor ID", OnePort25(), upd::kTable, "", mbi, {"/b", "0", "mbi25.bin"}, 127, 34, {regionFailed}},
-        {"/b ALL, vendor ID", OnePort25(), upd::kTable, "", mbi, {"/b", "ALL", "mbi25.bin"}, 127, 34, {regionFailed}},
+        {"run, vendor ID", OnePort25(), upd::kTable, upd::kControl25, mbi, {}, 127, 1, 2, {regionFailed, allFailed}},
+        {"run, device ID", OnePort25(), upd::kTable, upd::kControl25, mbi, {}, 128, 2, 2, {regionFailed, allFailed}},
+        {"/b 0, vendor ID", OnePort25(), upd::kTable, "", mbi, {"/b", "0", "mbi25.bin"}, 127, 1, 34, {regionFailed}},
+        {"/b ALL, vendor ID",
+         OnePort25(),
+         upd::kTable,
+         "",
+         mbi,
+         {"/b", "ALL", "mbi25.bin"},
+         127,
+         1,
+         34,
+         {regionFailed}},
         {"23xx option ROM, vendor ID",
          upd::Host({Card23()}),
          upd::kTable,
@@ -73,19 +83,31 @@ TEST(ClassicSafety, FailedIdReadWritesNothing) {
          {"optionrom23", "rom23.bin"},
          {"/b", "0", "rom23.bin"},
          127,
+         1,
          255,
          {std::string("Failed to update flash on HBA 0 ") + kFailed}},
+        // The read that tells the two boards that must not be flashed here.
+        {"23xx board check, vendor ID",
+         upd::Host({Card23()}),
+         upd::kTable,
+         control23,
+         {"optionrom23", "rom23.bin"},
+         {"/b", "0", "rom23.bin"},
+         127,
+         3,
+         3,
+         {"Debug: doCXRCheckForOptionROM: Unable to read the subsystem IDs (0x20000001)!\n"}},
     };
     for (const auto &row : rows) {
         upd::Scene s("safe_ids");
         s.Files(Journaled(row.host), row.table, row.control);
         s.Kit(row.kit);
-        // A clean run finds the update's ID reads: the last two reads
-        // before the first write, device ID then vendor ID.
+        // A clean run finds the ID reads, counted back from the first write
+        // (the update's own reads are the last two: device ID, vendor ID).
         auto clean = s.Tf(row.args);
         const int reads = VariableReadsBeforeFirstWrite(s);
-        ASSERT_GE(reads, 2) << row.name << "\n" << clean.out;
-        const int skip = reads - (row.param == 128 ? 2 : 1);
+        ASSERT_GE(reads, row.fromEnd) << row.name << "\n" << clean.out;
+        const int skip = reads - row.fromEnd;
         s.Faults(R"({"faults":[{"op":"TvxGetVariableValue","instance":0,"skip":)" + std::to_string(skip) +
                  R"(,"statuses":["0x20000001"]}]})");
         std::vector<std::string> args = row.args;
@@ -313,6 +335,12 @@ TEST(ClassicSafety, MessageStreamsAndLevels) {
          {},
          2,
          "All HBAs that need to be updated failed to be updated (0 out of 1)!\n"},
+        {"/b 0, option ROM of another chip",
+         upd::Host({Card23()}),
+         "",
+         {"/b", "0", "rom22.bin"},
+         10,
+         "Incorrect flash file for HBA 0 (Invalid SSDID/SSVID)!\n"},
         {"default run, no adapters", upd::Host({}), upd::kControl25, {}, 8, "Info: Orvane HBA not found!\n"},
     };
     for (const auto &row : rows) {
@@ -320,6 +348,7 @@ TEST(ClassicSafety, MessageStreamsAndLevels) {
         s.Files(row.host, upd::kTable, row.control);
         s.Kit({"multiboot", "--chip", "2532", "mbi25.bin"});
         s.Kit({"multiboot", "--chip", "2432", "mbi24.bin"});
+        s.Kit({"optionrom23", "--chip", "2200", "rom22.bin"});
         auto r = s.Tf(row.args);
         EXPECT_EQ(r.status, row.status) << row.name << "\n" << r.out << r.err;
         EXPECT_EQ(upd::Lines(r.out), row.out) << row.name;

@@ -215,7 +215,7 @@ TEST(UpdateTargeted, OptionRom23xx) {
         {"broken chain",
          {"optionrom23", "--corrupt", "broken-chain"},
          25,
-         "Failed to recognize header signature!\n",
+         "Error: Failed to recognize header signature!\n",
          false},
         {"standard BIOS with a bad checksum",
          {"optionrom23", "--corrupt", "bad-bios-checksum"},
