@@ -493,3 +493,56 @@ TEST(Converged, WriteFailureStopsAtTheRegion) {
 }
 
 } // namespace
+
+namespace {
+
+// A four-port card has a second chip. The first generation goes on to the
+// second chip after the first failed (and the run ends with the second
+// chip's status); Lark stops at the failed chip.
+TEST(Converged, SecondChip) {
+    struct Row {
+        const Family *f;
+        const char *card;
+        bool secondWritten;
+    };
+    const Row rows[] = {{&kFirstGen, "cna81", true}, {&kLark, "lark58", false}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.card);
+        Converged c(*row.f);
+        json &cards = c.Host()["cards"];
+        for (size_t i = 0; i < cards.size(); ++i)
+            if (cards[i]["name"] != row.card) cards.erase(i--);
+        json &chips = cards[0]["chips"];
+        chips[0]["ports"] = json::array({chips[0]["ports"][0], chips[0]["ports"][0]});
+        chips.push_back(chips[0]);
+        // Ports 1-4 of the card, two per chip.
+        for (int chip = 0; chip < 2; ++chip)
+            for (int port = 0; port < 2; ++port)
+                chips[chip]["ports"][port]["pci"]["api_port"] = chip * 2 + port + 1;
+        c.Files();
+        c.Scene().Faults(R"({"faults": [{"op": "write", "instance": 0, "statuses": ["0x20000001"]}]})");
+        c.Image(ik::BuildFamilyImage(Spec(*row.f)));
+        auto r = c.Scene().Tf({"/b", "0", "image.bin"});
+        std::vector<int> chipsWritten;
+        for (const auto &w : c.Scene().Writes())
+            if (w.status != "0x20000001") chipsWritten.push_back(w.chip);
+        if (row.secondWritten) {
+            EXPECT_EQ(r.status, 201) << r.out;
+            EXPECT_FALSE(chipsWritten.empty());
+            EXPECT_TRUE(std::all_of(chipsWritten.begin(), chipsWritten.end(), [](int chip) { return chip == 1; }));
+        } else {
+            EXPECT_NE(r.status, 0);
+            EXPECT_TRUE(chipsWritten.empty()) << r.out;
+        }
+        // Without the fault both chips are written.
+        c.Scene().Faults(R"({"faults": []})");
+        r = c.Scene().Tf({"/b", "0", "image.bin"});
+        EXPECT_EQ(r.status, 201) << r.out;
+        bool chip0 = false, chip1 = false;
+        for (const auto &w : c.Scene().Writes())
+            (w.chip == 0 ? chip0 : chip1) = true;
+        EXPECT_TRUE(chip0 && chip1);
+    }
+}
+
+} // namespace
