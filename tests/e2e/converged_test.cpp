@@ -276,8 +276,9 @@ TEST(Converged, TargetedUpdateAndResetOption) {
             at = r.out.find(line, at);
             ASSERT_NE(at, std::string::npos) << line << "\n" << r.out;
         }
-        if (row.summary.find("reboot") == std::string::npos)
+        if (row.summary.find("reboot") == std::string::npos) {
             EXPECT_EQ(r.out.find("You must reboot"), std::string::npos) << r.out;
+        }
     }
 }
 
