@@ -555,3 +555,37 @@ TEST(Converged, SecondChip) {
 }
 
 } // namespace
+
+namespace {
+
+// Power lost in the middle of a converged update: the regions written so
+// far stay, the VPD still names the old image, so the next run finds the
+// adapter down-level and writes the whole sequence again.
+TEST(Converged, PowerCutThenRecovery) {
+    struct Row {
+        const Family *f;
+        int cutAfter;
+        size_t writesAfterRecovery;
+    };
+    const Row rows[] = {{&kTesk, 3, 12}, {&kFirstGen, 6, 10}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.f->preset);
+        Converged c(*row.f);
+        c.Host()["power_cut_after_writes"] = row.cutAfter;
+        c.Files();
+        c.Image(ik::BuildFamilyImage(Spec(*row.f)));
+        auto cut = c.Scene().Tf({});
+        EXPECT_EQ(cut.status, 99);
+        EXPECT_EQ(c.Scene().Writes().size(), static_cast<size_t>(row.cutAfter));
+        EXPECT_EQ(VpdField(c.Dump(row.f->card, row.f == &kTesk ? 0x81 : 0x14), "RM"), "010000");
+
+        c.Host().erase("power_cut_after_writes");
+        c.Files();
+        auto again = c.Scene().Tf({});
+        EXPECT_EQ(again.status, 0) << again.out;
+        EXPECT_EQ(c.Scene().Writes().size(), row.writesAfterRecovery);
+        EXPECT_EQ(VpdField(c.Dump(row.f->card, row.f == &kTesk ? 0x81 : 0x14), "RM"), "020100");
+    }
+}
+
+} // namespace
