@@ -130,7 +130,7 @@ bool ValidateBootCode(BootFamily family, BootProtocol protocol, std::span<const 
 bool ValidateZultBootCode(std::span<const uint8_t> component, uint16_t deviceId, ZultImageVersionRecord *record);
 
 // Per-region dispatchers: 0 when the component passed (or its code needs
-// no check), else the negative code of the component.
+// no check), else the negative code of the component; -1 for no entry.
 int ValidateImages(const IltRegionEntry *entry, std::span<const uint8_t> image, ImageVersionRecord *record);
 int ValidateLarkImages(const IltRegionEntry *entry, std::span<const uint8_t> image, ImageVersionRecord *record,
                        uint16_t adapterChipRev);

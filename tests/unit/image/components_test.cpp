@@ -8,6 +8,7 @@
 
 #include "components_image.h"
 #include "image/components.h"
+#include "image/helpers.h"
 #include "image/pcirom.h"
 
 namespace ik = imagekit;
@@ -486,4 +487,61 @@ TEST(ComponentCopy, BoundedByImageAndDestination) {
     IltRegionEntry past = e;
     past.offset = static_cast<uint32_t>(img.size() - 0x2FF);
     EXPECT_EQ(GetSpecificImageComponentInBuffer(dst, img, &past), -1);
+}
+
+// The configuration blocks the Zult combine step patches: every block's
+// data and the whole region sum to zero, the Serdes block's own data too,
+// and a re-summed Serdes patch keeps the board configuration's sum.
+TEST(KitConfigBlocks, ChecksumsHoldAndSurviveASerdesPatch) {
+    struct Case {
+        const char *name;
+        ik::Bytes block;
+        const char *signature;
+        bool good;
+    };
+    ik::ConfigBlockSpec bad;
+    bad.badChecksum = true;
+    ik::FcBoardConfigSpec badSerdes;
+    badSerdes.badSerdesChecksum = true;
+    const Case cases[] = {
+        {"preload", ik::BuildPreloadBlock(), "JCAM", true},
+        {"PEP board config", ik::BuildPepBoardConfig(), "ICAM", true},
+        {"FC board config", ik::BuildFcBoardConfig(), "CBF(", true},
+        {"preload, bad checksum", ik::BuildPreloadBlock(bad), "JCAM", false},
+        {"PEP board config, bad checksum", ik::BuildPepBoardConfig(bad), "ICAM", false},
+        {"FC board config, bad Serdes checksum", ik::BuildFcBoardConfig(badSerdes), "CBF(", false},
+    };
+    for (const auto &c : cases) {
+        std::span<const uint8_t> b(c.block);
+        EXPECT_EQ(std::string(c.block.begin(), c.block.begin() + 4), c.signature) << c.name;
+        uint32_t dwords = 0;
+        ASSERT_TRUE(ReadLE32(b, 12, dwords));
+        EXPECT_EQ(HLPR_Sum32(b, dwords) == 0, c.good) << c.name;
+        EXPECT_EQ(HLPR_Sum32(b, b.size() / 4) == 0, c.good) << c.name;
+    }
+    ik::Bytes fbc = ik::BuildFcBoardConfig();
+    std::span<uint8_t> s(fbc);
+    std::span<const uint8_t> serdes = std::span<const uint8_t>(fbc).subspan(ik::kSerdesBlockOffset);
+    EXPECT_EQ(std::string(fbc.begin() + 0x1200, fbc.begin() + 0x1204), "ULS(");
+    uint32_t serdesDwords = 0;
+    ASSERT_TRUE(ReadLE32(serdes, 12, serdesDwords));
+    EXPECT_EQ(HLPR_Sum32(serdes, serdesDwords), 0u);
+    // Patch the Serdes IDs and recompute its checksum over its own data.
+    WriteLE16(s, 0x1210, 0x1234);
+    WriteLE16(s, 0x1212, 0x5678);
+    WriteLE32(s, 0x1208, 0);
+    WriteLE32(s, 0x1208, 0u - HLPR_Sum32(serdes, serdesDwords));
+    EXPECT_EQ(HLPR_Sum32(fbc, fbc.size() / 4), 0u);
+    // PEP board configuration keeps the IDs twice.
+    ik::ConfigBlockSpec ids;
+    ids.ssvid = 0x1590;
+    ids.ssdid = 0x02B5;
+    ik::Bytes pep = ik::BuildPepBoardConfig(ids);
+    uint16_t v16 = 0, d16 = 0, d264 = 0, v266 = 0;
+    ASSERT_TRUE(ReadLE16(pep, 16, v16) && ReadLE16(pep, 18, d16) && ReadLE16(pep, 264, d264) &&
+                ReadLE16(pep, 266, v266));
+    EXPECT_EQ(v16, 0x1590);
+    EXPECT_EQ(v266, 0x1590);
+    EXPECT_EQ(d16, 0x02B5);
+    EXPECT_EQ(d264, 0x02B5);
 }
