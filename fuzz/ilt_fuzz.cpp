@@ -35,9 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     ILT_CardTypeList_GetMyCardTypeFromCardList(img, ssdid, ssvid);
     SearchSignatureInDefaultCardList(img, ssdid, ssvid);
 
-    // Every region entry the header names (bounded by the count field).
-    uint16_t n = ILT_Header_GetNumOfRegionEntries(img);
-    for (int i = 0; i <= n; ++i) {
+    // Every region entry the header names that can lie inside the input,
+    // and the first index past them.
+    size_t n = ILT_Header_GetNumOfRegionEntries(img);
+    if (n > size / 32) n = size / 32;
+    for (int i = 0; i <= static_cast<int>(n); ++i) {
         auto e = ILT_Region_GetRegionByIndex(img, i);
         if (!e) continue;
         ValidateImageChipRevision(&*e, chipRev);

@@ -185,7 +185,7 @@ int UdpateTimeStamp(std::span<uint8_t> flashBuffer, std::span<uint8_t> ilt) {
         return 0;
     }
     WriteLE16(ilt, ILT_HDR_CHECKSUM, 0);
-    if (flashBuffer.data() != ilt.data()) std::memmove(flashBuffer.data(), ilt.data(), tableLength);
+    if (tableLength > 0 && flashBuffer.data() != ilt.data()) std::memmove(flashBuffer.data(), ilt.data(), tableLength);
     std::span<uint8_t> table = flashBuffer.first(tableLength);
 
     std::tm local{};

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "../tools/imagekit/ilt.h"
+#include "app/settings.h"
 #include "image/helpers.h"
 #include "image/ilt.h"
 
@@ -366,4 +367,68 @@ TEST(IltRegionsToUpdate, ListsAndReporters) {
         EXPECT_EQ(r(badVersion, zult, 0), 506);
         EXPECT_EQ(r(std::span<const uint8_t>(good.data(), 3), zult, 0), 450);
     }
+}
+
+namespace {
+
+// Debug lines written while 'fn' runs.
+template <typename Fn> std::string DebugLines(Fn fn) {
+    int saved = g_bDebug;
+    g_bDebug = 1;
+    testing::internal::CaptureStdout();
+    fn();
+    std::string out = testing::internal::GetCapturedStdout();
+    g_bDebug = saved;
+    return out;
+}
+
+} // namespace
+
+TEST(IltDebugLines, FailureLinesAndCounts) {
+    struct Case {
+        const char *name;
+        std::vector<ik::IltRegion> regions;
+        HeaderValidator validate;
+        uint16_t adapterRev;
+        const char *line;
+    };
+    const Case cases[] = {
+        {"Lark",
+         {Region(0x70, 0x54)},
+         ValidateILTImageHeader,
+         0x58,
+         "ValidateILTImageHeader: ValidateImageChipRevision failed with status=-3"},
+        {"Tesk",
+         {Region(0x70, 0x54)},
+         ValidateTeskILTImageHeader,
+         0,
+         "ValidateTeskILTImageHeader: ValidateImageChipRevision failed with status=-12"},
+        {"Fenwar",
+         {Region(0x67)},
+         ValidateFenwarILTImageHeader,
+         0,
+         "ValidateFenwarILTImageHeader: ValidateFenwarILTImageHeader failed with status=-3"},
+        {"Zult", {Region(0x67)}, ValidateZultILTImageHeader, 0, "ValidateZultILTImageHeader: Failed with status=-3"},
+        {"chip revision found",
+         {Region(0x70, 0x58)},
+         ValidateTeskILTImageHeader,
+         0x58,
+         "ValidateTeskILTImageHeader: Found maching chip revision (ILT=0x58, HBA=0x58)"},
+    };
+    for (const Case &c : cases) {
+        ik::Bytes img = ik::BuildIltImage(Spec(c.regions));
+        std::string log = DebugLines([&] { c.validate(kSsdid, kSsvid, img, c.adapterRev); });
+        EXPECT_NE(log.find(c.line), std::string::npos) << c.name << "\n" << log;
+    }
+
+    // The reporters count the codes of the sequence that have an entry.
+    ik::Bytes img = ik::BuildIltImage(Spec({Region(0x07), Region(0x2E), Region(0x07), Region(0x99)}));
+    const uint32_t seq[] = {0x07, 0x4F, 0x2E, 0x70, 0x72, 0x73, 0x97, 0x81};
+    std::string log = DebugLines([&] { ValidateILTImageRegionsToUpdate(img, seq, 0x58); });
+    EXPECT_NE(log.find("ValidateILTImageRegionsToUpdate: numberOfMatchedRegion=2, max seq size=7"), std::string::npos)
+        << log;
+    log = DebugLines([&] { ValidateILTImageRegionsToUpdate(img, seq, 0); });
+    EXPECT_EQ(log.find("numberOfMatchedRegion"), std::string::npos) << log;
+    log = DebugLines([&] { ValidateZultILTImageRegionsToUpdate(img, ILT_InitZultOnlineRegionsToUpdate(), 0); });
+    EXPECT_NE(log.find("numberOfMatchedRegion=1, max seq size=19"), std::string::npos) << log;
 }
