@@ -301,7 +301,8 @@ void ParseDualBankContents(Obj &o, Region &r) {
         Bytes erase = fo.Hex("erase_code", Bytes{0x20, 0x20}, 2, 2);
         std::memcpy(in.fdtErase, erase.data(), 2);
         fo.Finish();
-        if (uint64_t(in.fdtOffset) + 0x80 > r.size) Fail(o.Path("fdt"), "the table (0x80 bytes) does not fit the region");
+        if (uint64_t(in.fdtOffset) + 0x80 > r.size)
+            Fail(o.Path("fdt"), "the table (0x80 bytes) does not fit the region");
         in.hasFdt = true;
     }
 }

@@ -10,7 +10,7 @@
 #include "multiregion/imgstatus.h"
 #include "multiregion/regionio.h"
 #include "oss/oss.h"
-#include "update/optionrom.h"
+#include "update/flashregion.h"
 #include "update/regions.h"
 
 namespace {

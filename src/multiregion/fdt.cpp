@@ -6,7 +6,7 @@
 #include "app/output.h"
 #include "inventory/cxrtype.h"
 #include "multiregion/regionio.h"
-#include "update/optionrom.h"
+#include "update/flashregion.h"
 #include "update/regions.h"
 
 namespace {

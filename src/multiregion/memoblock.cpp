@@ -12,7 +12,7 @@
 #include "multiregion/activeregions.h"
 #include "multiregion/imgstatus.h"
 #include "multiregion/regionio.h"
-#include "update/optionrom.h"
+#include "update/flashregion.h"
 #include "update/regions.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "update/optionrom.h"
+#include "update/flashregion.h"
 
 namespace {
 

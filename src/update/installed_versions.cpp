@@ -16,11 +16,6 @@ namespace {
 
 constexpr size_t kVpdValueSize = 256;
 
-// Flash memo block of the Fenwar and Zult families.
-int ReadFlashMemoBlock(TVXDevice *device, uint8_t *out48) {
-    return GetAdapterFlashMemoBlock(device, std::span<uint8_t>(out48, FLASH_MEMO_BLOCK_SIZE));
-}
-
 int ReadVpd(TVXDevice *device, const char *keyword, std::string &value) {
     char buffer[kVpdValueSize] = {0};
     int st = RetrieveSpecificVPDField(device, keyword, buffer, sizeof(buffer));
@@ -84,7 +79,7 @@ int GetExistingCNAFlashImageVersions(TVXDevice *device, InstalledImageVersions *
     if (type >= 10 && type <= 12) return getMBImageVersionInFirmwareFromAdapter(device, &versions->mbi);
     if (type >= 25) {
         uint8_t memo[48] = {0};
-        int st = ReadFlashMemoBlock(device, memo);
+        int st = GetAdapterFlashMemoBlock(device, memo);
         if (st == 0) {
             versions->mbi.ExistingMultibootVersionMajor = memo[20];
             versions->mbi.ExistingMultibootVersionMinor = memo[21];
