@@ -67,8 +67,15 @@ const FamilyTable kFenwarTable = {
     {},
 };
 
-OnlineImageFamily FenwarImageFamily(const char *name) {
-    return {name, &kFenwarTable, ValidateFenwarILTImageRegionsToUpdate, ValidateFenwarILTImageHeader,
+// The offline update: the same steps, traced under its own name.
+const FamilyTable kFenwarOfflineTable = [] {
+    FamilyTable t = kFenwarTable;
+    t.driverName = "FenwarFlashUpdate";
+    return t;
+}();
+
+OnlineImageFamily FenwarImageFamily(const char *name, const FamilyTable &table) {
+    return {name, &table, ValidateFenwarILTImageRegionsToUpdate, ValidateFenwarILTImageHeader,
             CombineFenwarImageComponentsInBuffer};
 }
 
@@ -203,7 +210,7 @@ int FenwarOnlineFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t d
         return ValidateFenwarImageComponents(image, expected, cardType, &record, job.chipRev, job.fcDeviceId);
     };
     auto target = [set](uint32_t code) { return FenwarTargetRegion(code, set); };
-    if ((st = PrepareOnlineImage(job, FenwarImageFamily(name), sequence, walker, target)) != 0) return st;
+    if ((st = PrepareOnlineImage(job, FenwarImageFamily(name, kFenwarTable), sequence, walker, target)) != 0) return st;
 
     OutputLevelMessage(LEVEL_INFO, "Updating Flash on HBA port(s) - %8s. Please wait...", job.model.c_str());
     std::vector<uint8_t>().swap(job.image);
@@ -277,7 +284,8 @@ int FenwarFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t disable
         return ValidateFenwarImageComponents(image, expected, cardType, &record, job.chipRev, job.fcDeviceId);
     };
     auto target = [](uint32_t code) { return code; };
-    if ((st = PrepareOnlineImage(job, FenwarImageFamily(name), sequence, walker, target)) != 0) return st;
+    if ((st = PrepareOnlineImage(job, FenwarImageFamily(name, kFenwarOfflineTable), sequence, walker, target)) != 0)
+        return st;
 
     OutputLevelMessage(LEVEL_INFO, "Updating Flash on HBA port(s) - %8s. Please wait...", job.model.c_str());
     std::vector<uint8_t>().swap(job.image);

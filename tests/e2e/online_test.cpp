@@ -88,6 +88,8 @@ TEST_F(Online, FenwarRefreshesOnlyTheVpdRegionsItHolds) {
     s.Preset("fc27xx", [](json &h) {
         RegionOf(h, "0xD4").erase("vpd");
         RegionOf(h, "0xD6").erase("vpd");
+        for (const char *vpd : {"0x14", "0x16"})
+            RegionOf(h, vpd)["vpd"] = {{"ro", {{"PN", "CXR2772"}, {"RM", "000000"}, {"VV", "FFV00.00.00"}}}};
     });
     s.Images();
     auto r = s.Tf({"/b", "0", "fenwar.bin"});
@@ -95,6 +97,14 @@ TEST_F(Online, FenwarRefreshesOnlyTheVpdRegionsItHolds) {
     const std::vector<std::string> w = s.WrittenRegions();
     EXPECT_EQ(std::vector<std::string>(w.end() - 3, w.end()), (std::vector<std::string>{"0xDF", "0x14", "0x16"}));
     EXPECT_FALSE(online::Contains(r.out, "FC VPD 2"));
+    // Both FC VPDs name the image's multi-boot version 2.1.0.
+    for (const char *vpd : {"0x14", "0x16"}) {
+        auto d = e2e::Run(TF_SIMTOOL, {"dump", s.path().string(), "hba27/0", vpd, "vpd.bin"}, s.path());
+        ASSERT_EQ(d.status, 0) << d.err;
+        const std::string bytes = e2e::ReadFile(s.path() / "vpd.bin");
+        EXPECT_TRUE(online::Contains(bytes, "020100")) << vpd;
+        EXPECT_TRUE(online::Contains(bytes, "FFV02.01.00")) << vpd;
+    }
 }
 
 // The kit's FC board configuration of a Zult image.
