@@ -294,7 +294,7 @@ int FenwarFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t disable
     RegionLoopHooks hooks;
     hooks.failed = [](const PlannedWrite &, uint32_t) {};
     const LoopOutcome loop =
-        RunRegionLoop(job.device, kFenwarTable, job.plan, job.flash, backups, disableReset, &hooks);
+        RunRegionLoop(job.device, kFenwarOfflineTable, job.plan, job.flash, backups, disableReset, &hooks);
     int status = loop.status;
     if (status == 0 && (loop.written == 0 || loop.written != static_cast<int>(job.plan.size()))) {
         OutputMessage("Unable to complete flash update on HBA Instance %d. Not all regions updated (%d of %d).",
