@@ -168,6 +168,8 @@ int PrepareOnlineImage(OnlineJob &job, const OnlineImageFamily &family, std::spa
     OutputText("Validating Flash Image File... ");
     int st = family.reporter(job.image, sequence, job.chipRev);
     if (st == 0) st = family.validator(job.ssdid, job.ssvid, job.image, job.chipRev);
+    // No card type for the adapter, found by the validator or below.
+    if (st == ILT_STATUS_NO_CARD_TYPE) st = ONLINE_NO_CARD_TYPE;
     if (st == 0) {
         job.cardType = ILT_TeskCardTypeList_GetMyCardTypeFromCardList(job.image, job.ssdid, job.ssvid);
         if (job.cardType < 0) {

@@ -403,43 +403,61 @@ TEST_F(Online, RefusedImagesWriteNothing) {
         std::vector<std::string> fenwar, zult;
         std::function<void(json &)> edit;
         const char *line;
+        int status; // -1: any failure
     } cases[] = {
         {"27xx wrong signature",
          "fc27xx",
          {"--corrupt", "wrong-signature"},
          {},
          {},
-         "File signature or layout does not match with current adapter"},
-        {"27xx entry past the end", "fc27xx", {"--corrupt", "entry-past-end"}, {}, {}, ""},
+         "File signature or layout does not match with current adapter",
+         Exit(450)},
+        {"27xx entry past the end", "fc27xx", {"--corrupt", "entry-past-end"}, {}, {}, "", -1},
         {"27xx other chip revision",
          "fc27xx",
          {"--corrupt", "wrong-chip-rev"},
          {},
          {},
-         "Selected flash image file does not match with current adapter"},
-        {"27xx no card type", "fc27xx", {"--corrupt", "no-card-type"}, {}, {}, ""},
+         "Selected flash image file does not match with current adapter",
+         Exit(522)},
+        {"27xx no card type",
+         "fc27xx",
+         {"--corrupt", "no-card-type"},
+         {},
+         {},
+         "Selected flash image file does not match with current adapter (Instance=0 ssdid=0x501 ssvid=0x1d7a)!",
+         Exit(520)},
         {"27xx boot code longer than its region",
          "fc27xx",
          {},
          {},
          [](json &h) { RegionOf(h, "0x09")["size"] = 0x1000; },
-         "Incompatible flash image (Region size mismatched)!"},
+         "Incompatible flash image (Region size mismatched)!",
+         Exit(-4)},
         {"28xx signature region damaged",
          "fc28xx",
          {},
          {"--corrupt", "bad-checksum"},
          {},
-         "Selected flash image file does not match with current adapter"},
-        {"28xx wrong signature", "fc28xx", {}, {"--corrupt", "wrong-signature"}, {}, ""},
-        {"28xx entry past the end", "fc28xx", {}, {"--corrupt", "entry-past-end"}, {}, ""},
-        {"28xx other chip revision", "fc28xx", {}, {"--corrupt", "wrong-chip-rev"}, {}, ""},
-        {"28xx no card type", "fc28xx", {}, {"--corrupt", "no-card-type"}, {}, ""},
+         "Selected flash image file does not match with current adapter",
+         Exit(522)},
+        {"28xx wrong signature", "fc28xx", {}, {"--corrupt", "wrong-signature"}, {}, "", Exit(450)},
+        {"28xx entry past the end", "fc28xx", {}, {"--corrupt", "entry-past-end"}, {}, "", -1},
+        {"28xx other chip revision", "fc28xx", {}, {"--corrupt", "wrong-chip-rev"}, {}, "", Exit(522)},
+        {"28xx no card type",
+         "fc28xx",
+         {},
+         {"--corrupt", "no-card-type"},
+         {},
+         "Selected flash image file does not match with current adapter (Instance=0 ssdid=0x601 ssvid=0x1d7a)!",
+         Exit(520)},
         {"28xx board configuration longer than its region",
          "fc28xx",
          {},
          {},
          [](json &h) { RegionOf(h, "0x10B")["size"] = 0x100; },
-         "Incompatible flash image (Region size mismatched)!"},
+         "Incompatible flash image (Region size mismatched)!",
+         Exit(-4)},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -449,6 +467,9 @@ TEST_F(Online, RefusedImagesWriteNothing) {
         const bool fenwar = std::string(c.preset) == "fc27xx";
         auto r = s.Tf({"/b", "0", fenwar ? "fenwar.bin" : "zult.bin"});
         EXPECT_NE(r.status, 0) << r.out;
+        if (c.status != -1) {
+            EXPECT_EQ(r.status, c.status) << r.out;
+        }
         EXPECT_TRUE(s.Trace().empty()) << r.out;
         EXPECT_TRUE(online::Contains(r.out, "Validating Flash Image File... Failed")) << r.out;
         if (*c.line != '\0') {
