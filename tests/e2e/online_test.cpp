@@ -570,3 +570,32 @@ TEST_F(Online, LibraryFailuresLeaveAWholeDesignatedSet) {
 }
 
 } // namespace
+
+namespace {
+
+// A 28xx card running its secondary set gets its primary set written, the
+// memo block of that set (0xDF), and the primary record first.
+TEST_F(Online, ZultRunningTheSecondarySetGetsThePrimaryWritten) {
+    Scene s("online_zult_sec");
+    s.Preset("fc28xx", [](json &h) {
+        RegionOf(h, "0x95")["status"]["mask"] = 0;
+        RegionOf(h, "0x96")["status"] = {{"mask", 1}, {"generation", 6}, {"signature", "0xFACEFADF"}};
+    });
+    s.Images();
+    ASSERT_EQ(s.Show().running, 2);
+    auto r = s.Tf({"/b", "0", "zult.bin"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    std::vector<std::string> w = s.WrittenRegions();
+    w.erase(std::remove(w.begin(), w.end(), "0x10B"), w.end()); // the board configuration copy follows its own records
+    ExpectOnlyWrittenSet(w, online::ZultSets(), 1);
+    const auto memo = std::find(w.begin(), w.end(), "0xDF");
+    ASSERT_NE(memo, w.end());
+    EXPECT_EQ(std::vector<std::string>(memo, memo + 3), (std::vector<std::string>{"0xDF", "0x95", "0x96"}));
+    EXPECT_TRUE(online::Contains(r.out, "Updating Adapter Primary Image Status... Success")) << r.out;
+    const online::ChipView v = s.Show();
+    EXPECT_EQ(v.running, 1);
+    EXPECT_EQ(v.records.at("0x95"), std::make_pair(1, 7));
+    EXPECT_EQ(v.memo.at("0xDF"), "2.05.00");
+}
+
+} // namespace
