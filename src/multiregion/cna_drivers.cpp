@@ -76,6 +76,7 @@ void ShowImageStatus(int status, int inst, uint16_t ssdid, uint16_t ssvid, const
     case 506: OutputMessage("Incompatible flash image (Unknown flash layout table version)!"); break;
     case 507: OutputMessage("Invalid flash image (Wrong flash component)!"); break;
     case CNA_REGION_TOO_LONG: OutputMessage("Incompatible flash image (Region size mismatched)!"); break;
+    case CNA_BIOS_DEFAULTS: OutputMessage("Unable to preserve BIOS default area of HBA (Instance %d)!", inst); break;
     case CNA_NO_MEMORY: OutputMessage("Memory allocation error!"); break;
     case 12:
     case 25:
@@ -282,6 +283,7 @@ int RunConvergedUpdate(TVXDevice *device, const char *imageFile, uint16_t disabl
         adapter.ssvid = ssvid;
         adapter.ssdid = ssdid;
         st = CheckAndCombine(family, device, image, flash, sequence, layout, adapter, record, plan);
+        if (st == 0) st = CheckBiosDefaultAreas(device, plan, flash, backups);
     }
     if (st != 0) {
         OutputMessage("%s", "Failed");
