@@ -76,6 +76,7 @@ void ShowImageStatus(int status, int inst, uint16_t ssdid, uint16_t ssvid, const
     case 506: OutputMessage("Incompatible flash image (Unknown flash layout table version)!"); break;
     case 507: OutputMessage("Invalid flash image (Wrong flash component)!"); break;
     case CNA_REGION_TOO_LONG: OutputMessage("Incompatible flash image (Region size mismatched)!"); break;
+    case CNA_BIOS_DEFAULTS: OutputMessage("Unable to preserve BIOS default area of HBA (Instance %d)!", inst); break;
     case CNA_NO_MEMORY: OutputMessage("Memory allocation error!"); break;
     case 12:
     case 25:
@@ -194,6 +195,12 @@ void ShowSummary(bool multiPort, int vpdStatus, uint16_t disableReset, int inst,
     }
 }
 
+// The driver's last log line; returns the status.
+int Exit(const char *name, int flashStatus, int vpdStatus) {
+    OutputLevelMessage(LEVEL_DEBUG, "%s: exit (FlashUpdStat=%d, VpdUpdStat=%d)", name, flashStatus, vpdStatus);
+    return flashStatus;
+}
+
 int WriteSteps(const FamilyTable &family, std::span<const uint32_t> sequence) {
     int n = 0;
     for (uint32_t code : sequence) {
@@ -226,25 +233,24 @@ int RunConvergedUpdate(TVXDevice *device, const char *imageFile, uint16_t disabl
     std::vector<uint8_t> image;
     if (!ReadImageFile(file, image)) {
         OutputMessage("Unable to open boot/multi-boot image file (%s)!", file);
-        OutputLevelMessage(LEVEL_DEBUG, "%s: exit (FlashUpdStat=%d, VpdUpdStat=%d)", name, CNA_CANNOT_OPEN, 0);
-        return CNA_CANNOT_OPEN;
+        return Exit(name, CNA_CANNOT_OPEN, 0);
     }
 
     std::vector<TVX_REGION_ENTRY> layout;
     if (const uint32_t lib = QueryOptionRomLayout(device, layout); lib != TVX_STATUS_OK) {
         OutputMessage("Flash update is not supported with HBA %d (0x%x %s)!", inst, lib, LibraryErrorText(lib).c_str());
-        return CNA_LAYOUT_UNREADABLE;
+        return Exit(name, CNA_LAYOUT_UNREADABLE, 0);
     }
     if (layout.empty()) {
         OutputMessage("No valid flash update region found!");
-        return CNA_EMPTY_LAYOUT;
+        return Exit(name, CNA_EMPTY_LAYOUT, 0);
     }
     std::vector<uint8_t> flash;
     try {
         flash.assign(image.size(), 0);
     } catch (const std::bad_alloc &) {
         OutputMessage("Memory allocation error!");
-        return CNA_NO_MEMORY;
+        return Exit(name, CNA_NO_MEMORY, 0);
     }
 
     // Current contents of the boot regions whose BIOS default area the new
@@ -260,7 +266,7 @@ int RunConvergedUpdate(TVXDevice *device, const char *imageFile, uint16_t disabl
         if (GetOptionROMRegionData(device, b.data, code, &got) != 0) {
             OutputMessage("Unable to read %sboot code region of adapter %d (%s)!", family.bootReadFailures[i], inst,
                           model.c_str());
-            return CNA_BOOT_UNREADABLE;
+            return Exit(name, CNA_BOOT_UNREADABLE, 0);
         }
         backups.push_back(std::move(b));
     }
@@ -277,12 +283,12 @@ int RunConvergedUpdate(TVXDevice *device, const char *imageFile, uint16_t disabl
         adapter.ssvid = ssvid;
         adapter.ssdid = ssdid;
         st = CheckAndCombine(family, device, image, flash, sequence, layout, adapter, record, plan);
+        if (st == 0) st = CheckBiosDefaultAreas(device, plan, flash, backups);
     }
     if (st != 0) {
         OutputMessage("%s", "Failed");
         ShowImageStatus(st, inst, ssdid, ssvid, file, model);
-        OutputLevelMessage(LEVEL_DEBUG, "%s: exit (FlashUpdStat=%d, VpdUpdStat=%d)", name, st, 0);
-        return st;
+        return Exit(name, st, 0);
     }
     OutputMessage("%s", "Success");
 
@@ -336,8 +342,8 @@ int RunConvergedUpdate(TVXDevice *device, const char *imageFile, uint16_t disabl
     OSSEndCriticalWrite();
 
     if (flashStatus == 0) ShowSummary(multiPort, vpdStatus, disableReset, inst, model);
-    OutputLevelMessage(LEVEL_DEBUG, "%s: exit (FlashUpdStat=%d, VpdUpdStat=%d)", name, flashStatus, vpdStatus);
-    if (flashStatus != 0) return flashStatus;
+    if (flashStatus != 0) return Exit(name, flashStatus, vpdStatus);
+    Exit(name, flashStatus, vpdStatus);
     return loop.resetDisabled ? CNA_OK_RESET_DISABLED : CNA_OK;
 }
 

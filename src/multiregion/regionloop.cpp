@@ -113,12 +113,41 @@ int CheckPlannedWritesFit(const char *driverName, std::span<const PlannedWrite> 
     return 0;
 }
 
+int BuildRegionBuffer(const TVXDevice *device, const PlannedWrite &w, std::span<const uint8_t> flash,
+                      std::span<const BootBackup> backups, std::vector<uint8_t> &region) {
+    const RegionStep &step = *w.step;
+    const size_t tableLength = TableLength(flash);
+    if (w.copyLength > w.regionSize || !InBounds(flash.size(), w.entry.offset, w.entry.length))
+        return CNA_REGION_TOO_LONG;
+    try {
+        region.assign(w.regionSize, 0xFF);
+    } catch (const std::bad_alloc &) {
+        return CNA_NO_MEMORY;
+    }
+    std::memcpy(region.data(), flash.data() + w.entry.offset, w.entry.length);
+    if (step.appendIlt) std::memcpy(region.data() + w.entry.length, flash.data(), tableLength);
+    if (!step.biosDefaults) return 0;
+    for (const BootBackup &b : backups)
+        if (b.region == step.code && !b.data.empty() && PreserveBiosDefaultArea(device, b.data, region) != 0)
+            return CNA_BIOS_DEFAULTS;
+    return 0;
+}
+
+int CheckBiosDefaultAreas(const TVXDevice *device, std::span<const PlannedWrite> plan, std::span<const uint8_t> flash,
+                          std::span<const BootBackup> backups) {
+    for (const PlannedWrite &w : plan) {
+        if (!w.step->biosDefaults) continue;
+        std::vector<uint8_t> region;
+        if (const int st = BuildRegionBuffer(device, w, flash, backups, region); st != 0) return st;
+    }
+    return 0;
+}
+
 LoopOutcome RunRegionLoop(TVXDevice *device, const FamilyTable &family, std::span<const PlannedWrite> plan,
                           std::span<const uint8_t> flash, std::span<const BootBackup> backups, uint16_t &disableReset,
                           const RegionLoopHooks *hooks) {
     LoopOutcome out;
     const int inst = static_cast<int>(device->instance);
-    const size_t tableLength = TableLength(flash);
     for (const PlannedWrite &w : plan) {
         const RegionStep &step = *w.step;
         // The fit was checked before the first write; this keeps every copy
@@ -128,24 +157,14 @@ LoopOutcome RunRegionLoop(TVXDevice *device, const FamilyTable &family, std::spa
             return out;
         }
         std::vector<uint8_t> region;
-        try {
-            region.assign(w.regionSize, 0xFF);
-        } catch (const std::bad_alloc &) {
-            OutputMessage("Memory allocation error!");
-            out.status = CNA_NO_MEMORY;
+        const int st = BuildRegionBuffer(device, w, flash, backups, region);
+        if (st != 0) {
+            if (st == CNA_BIOS_DEFAULTS)
+                OutputMessage("Unable to preserve BIOS default area of HBA (Instance %d)!", inst);
+            else
+                OutputMessage("Memory allocation error!");
+            out.status = st;
             return out;
-        }
-        std::memcpy(region.data(), flash.data() + w.entry.offset, w.entry.length);
-        if (step.appendIlt) std::memcpy(region.data() + w.entry.length, flash.data(), tableLength);
-        if (step.biosDefaults) {
-            for (const BootBackup &b : backups) {
-                if (b.region != step.code || b.data.empty()) continue;
-                if (PreserveBiosDefaultArea(device, b.data, region) != 0) {
-                    OutputMessage("Unable to preserve BIOS default area of HBA (Instance %d)!", inst);
-                    out.status = CNA_BIOS_DEFAULTS;
-                    return out;
-                }
-            }
         }
 
         if (hooks != nullptr && hooks->beforeWrite && hooks->beforeWrite(w, region) != 0) {

@@ -149,6 +149,18 @@ struct BootBackup {
     std::vector<uint8_t> data;
 };
 
+// The region buffer of a planned write: the component, the layout table
+// where the step appends it, 0xFF to the region's end, and the BIOS
+// default area carried from the adapter's current contents. 0, 458 (the
+// area cannot be carried), 115 or -4.
+int BuildRegionBuffer(const TVXDevice *device, const PlannedWrite &w, std::span<const uint8_t> flash,
+                      std::span<const BootBackup> backups, std::vector<uint8_t> &region);
+// Builds every boot region buffer of the plan once before the first write,
+// so a BIOS default area that cannot be carried stops the update while the
+// flash is untouched: 0 or the first failure of BuildRegionBuffer.
+int CheckBiosDefaultAreas(const TVXDevice *device, std::span<const PlannedWrite> plan, std::span<const uint8_t> flash,
+                          std::span<const BootBackup> backups);
+
 struct LoopOutcome {
     int status = 0;             // 0, or the failed region's status
     uint32_t libStatus = 0;     // the library's answer of the last write

@@ -513,8 +513,14 @@ TEST(Converged, SecondChip) {
         const Family *f;
         const char *card;
         bool secondWritten;
+        int port4Status; // /b on port 4 without --ports: its chip is updated through port 3
+        const char *port4Line;
     };
-    const Row rows[] = {{&kFirstGen, "cna81", true}, {&kLark, "lark58", false}};
+    const Row rows[] = {
+        {&kFirstGen, "cna81", true, 4, "Info: Flash update is unsupported with current OS!"},
+        {&kLark, "lark58", false, 3, "Info: Flash update is unsupported with current OS!"},
+        {&kTesk, "cna83", false, 4, "Info: HBA instance 3 - CXR8342 does not need to be upgraded."},
+    };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.card);
         Converged c(*row.f);
@@ -551,6 +557,11 @@ TEST(Converged, SecondChip) {
         for (const auto &w : c.Scene().Writes())
             (w.chip == 0 ? chip0 : chip1) = true;
         EXPECT_TRUE(chip0 && chip1);
+
+        auto port4 = c.Scene().Tf({"/b", "3", "image.bin"});
+        EXPECT_EQ(port4.status, row.port4Status) << port4.out;
+        EXPECT_NE(port4.out.find(row.port4Line), std::string::npos) << port4.out;
+        EXPECT_TRUE(c.Scene().Writes().empty());
     }
 }
 
