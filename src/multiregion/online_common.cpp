@@ -60,6 +60,13 @@ void ShowImageStatus(const OnlineJob &job, int status) {
     case ILT_STATUS_UNREADABLE: OutputMessage("Invalid flash image (Wrong flash component)!"); break;
     case ONLINE_REGION_TOO_LONG: OutputMessage("Incompatible flash image (Region size mismatched)!"); break;
     case ONLINE_NO_MEMORY: OutputMessage("Memory allocation error!"); break;
+    case ONLINE_BIOS_DEFAULTS:
+        OutputMessage("Unable to preserve BIOS default area of HBA (Instance %d)!", job.inst);
+        break;
+    case ONLINE_FC_BRDCFG_FAILED:
+        OutputMessage("Flash update failed with HBA (Instance %d - %s). Checksum mismached!", job.inst,
+                      job.model.c_str());
+        break;
     default: OutputMessage("Incorrect flash file for HBA %d (Invalid SSDID/SSVID)!", job.inst); break;
     }
 }
@@ -163,7 +170,8 @@ void LogAdapterFlashLayoutVersion(OnlineJob &job) {
 
 int PrepareOnlineImage(OnlineJob &job, const OnlineImageFamily &family, std::span<const uint32_t> sequence,
                        const std::function<int(std::span<const uint8_t>, int, int)> &walker,
-                       const std::function<uint32_t(uint32_t)> &target) {
+                       const std::function<uint32_t(uint32_t)> &target, std::span<const BootBackup> backups,
+                       const std::function<int(const PlannedWrite &, std::span<uint8_t>)> &precheck) {
     const char *name = family.driverName;
     OutputText("Validating Flash Image File... ");
     int st = family.reporter(job.image, sequence, job.chipRev);
@@ -208,6 +216,12 @@ int PrepareOnlineImage(OnlineJob &job, const OnlineImageFamily &family, std::spa
             job.plan.push_back(w);
         }
         st = CheckPlannedWritesFit(name, job.plan, job.flash.size());
+    }
+    if (st == 0) st = CheckBiosDefaultAreas(job.device, job.plan, job.flash, backups);
+    for (size_t i = 0; st == 0 && precheck && i < job.plan.size(); ++i) {
+        std::vector<uint8_t> region;
+        st = BuildRegionBuffer(job.device, job.plan[i], job.flash, backups, region);
+        if (st == 0) st = precheck(job.plan[i], region);
     }
     if (st != 0) {
         OutputMessage("%s", "Failed");

@@ -23,6 +23,7 @@ enum : int {
     ONLINE_ID_MISMATCH = 11,
     ONLINE_NOT_ALL_REGIONS = 34,
     ONLINE_BOOT_UNREADABLE = 36,
+    ONLINE_BIOS_DEFAULTS = 458,
     ONLINE_LAYOUT_UNREADABLE = 38,
     ONLINE_VPD_FAILED = 39,
     ONLINE_NO_MEMORY = 115,
@@ -101,10 +102,15 @@ void LogAdapterFlashLayoutVersion(OnlineJob &job);
 // walker is given the image, the expected count and the card type; the
 // target maps an ILT code to the region written (0: not written). Shows
 // "Validating Flash Image File... " with its result and, on failure, the
-// status's message. 0, or 450, 505, 506, 507, 520, 521, 522, -4, 9, 115.
+// status's message. 0, or 450, 505, 506, 507, 520, 521, 522, -4, 9, 115,
+// 458 or the precheck's status.
+// The region buffers are built once before any write: the BIOS default
+// areas from the backups must carry over (458), and 'precheck' (may be
+// empty) must accept each buffer (its status otherwise).
 int PrepareOnlineImage(OnlineJob &job, const OnlineImageFamily &family, std::span<const uint32_t> sequence,
                        const std::function<int(std::span<const uint8_t>, int, int)> &walker,
-                       const std::function<uint32_t(uint32_t)> &target);
+                       const std::function<uint32_t(uint32_t)> &target, std::span<const BootBackup> backups,
+                       const std::function<int(const PlannedWrite &, std::span<uint8_t>)> &precheck = {});
 
 // Writes one image status region: a buffer of its layout size, 0xFF, with
 // the 16-byte record at its start. The library's answer; 0x20000100 sets

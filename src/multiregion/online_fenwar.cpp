@@ -210,7 +210,8 @@ int FenwarOnlineFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t d
         return ValidateFenwarImageComponents(image, expected, cardType, &record, job.chipRev, job.fcDeviceId);
     };
     auto target = [set](uint32_t code) { return FenwarTargetRegion(code, set); };
-    if ((st = PrepareOnlineImage(job, FenwarImageFamily(name, kFenwarTable), sequence, walker, target)) != 0) return st;
+    if ((st = PrepareOnlineImage(job, FenwarImageFamily(name, kFenwarTable), sequence, walker, target, backups)) != 0)
+        return st;
 
     OutputLevelMessage(LEVEL_INFO, "Updating Flash on HBA port(s) - %8s. Please wait...", job.model.c_str());
     std::vector<uint8_t>().swap(job.image);
@@ -284,7 +285,8 @@ int FenwarFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t disable
         return ValidateFenwarImageComponents(image, expected, cardType, &record, job.chipRev, job.fcDeviceId);
     };
     auto target = [](uint32_t code) { return code; };
-    if ((st = PrepareOnlineImage(job, FenwarImageFamily(name, kFenwarOfflineTable), sequence, walker, target)) != 0)
+    if ((st = PrepareOnlineImage(job, FenwarImageFamily(name, kFenwarOfflineTable), sequence, walker, target,
+                                 backups)) != 0)
         return st;
 
     OutputLevelMessage(LEVEL_INFO, "Updating Flash on HBA port(s) - %8s. Please wait...", job.model.c_str());

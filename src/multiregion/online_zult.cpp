@@ -184,7 +184,13 @@ int ZultOnlineFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t dis
     };
     OnlineImageFamily family{name, &kZultTable, ValidateZultILTImageRegionsToUpdate, ValidateZultILTImageHeader,
                              CombineZultImageComponentsInBuffer};
-    if ((st = PrepareOnlineImage(job, family, sequence, walker, target)) != 0) return st;
+    // The running board settings must merge into the new block before
+    // anything is written.
+    auto precheck = [&](const PlannedWrite &w, std::span<uint8_t> region) {
+        if (w.step->code != kFcBoardConfig) return 0;
+        return CorePreserveFCBrdCfgData(job.device, runningFbc, region) == 0 ? 0 : int(ONLINE_FC_BRDCFG_FAILED);
+    };
+    if ((st = PrepareOnlineImage(job, family, sequence, walker, target, backups, precheck)) != 0) return st;
 
     OutputLevelMessage(LEVEL_INFO, "Updating Flash on HBA port(s) - %8s. Please wait...", job.model.c_str());
     std::vector<uint8_t>().swap(job.image);
