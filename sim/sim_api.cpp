@@ -356,10 +356,13 @@ TVX_API TVX_STATUS TvxOpenDevice(uint32_t instance, uint32_t *handle) {
     Host *h = GetHost();
     if (!handle) return Done(h, "TvxOpenDevice", -1, TVX_ERR_INVALID_PARAMETER);
     *handle = 0;
-    if (!h || instance >= h->ports.size()) return Done(h, "TvxOpenDevice", -1, TVX_ERR_NO_MORE_DEVICES);
+    if (!h) return Done(h, "TvxOpenDevice", -1, TVX_ERR_NO_MORE_DEVICES);
+    // A scripted fault comes before the end-of-list answer, so the open that
+    // ends discovery can fail too.
+    TVX_STATUS st = CheckFault(*h, "TvxOpenDevice", int(instance), std::nullopt, false, false);
+    if (instance >= h->ports.size()) return Done(h, "TvxOpenDevice", -1, st ? st : TVX_ERR_NO_MORE_DEVICES);
     Port &p = h->ports[instance];
     int port = int(instance);
-    TVX_STATUS st = CheckFault(*h, "TvxOpenDevice", port, std::nullopt, false, false);
     if (st == 0) {
         if (p.openMode == Port::NotReady && p.notReadyLeft > 0) {
             if (p.notReadyLeft != INT32_MAX) p.notReadyLeft--;
@@ -427,11 +430,19 @@ TVX_API TVX_STATUS TvxDisableAen(uint32_t handle) { return Aen(handle, false); }
 
 TVX_API TVX_STATUS TvxGetVersion(char *text, uint32_t size) {
     Host *h = GetHost();
+    if (uint32_t f = h ? CheckFault(*h, "TvxGetVersion", -1, std::nullopt, false, false) : 0) {
+        if (text && size) text[0] = 0;
+        return Done(h, "TvxGetVersion", -1, f);
+    }
     return Done(h, "TvxGetVersion", -1, CopyOut(text, size, h ? h->version : std::string("1.28.122.0")));
 }
 
 TVX_API TVX_STATUS TvxGetErrorString(TVX_STATUS status, char *text, uint32_t size) {
     Host *h = S().host.get();
+    if (uint32_t f = h ? CheckFault(*h, "TvxGetErrorString", -1, std::nullopt, false, false) : 0) {
+        if (text && size) text[0] = 0;
+        return Done(h, "TvxGetErrorString", -1, f);
+    }
     for (const StatusText &t : kTexts)
         if (t.code == status) return Done(h, "TvxGetErrorString", -1, CopyOut(text, size, t.text));
     char b[48];
