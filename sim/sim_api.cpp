@@ -52,6 +52,8 @@ struct State {
     uint32_t nextHandle = 0x100;
     uint32_t nextSession = 1;
     uint64_t seq = 0;
+    const char *detailKey = nullptr; // extra field of the current call's line
+    uint32_t detailValue = 0;
 };
 
 State &S() {
@@ -140,10 +142,23 @@ uint32_t CheckFault(Host &h, const char *fn, int instance, std::optional<uint32_
     return 0;
 }
 
+// Names what a call reads (its NVRAM parameter or region) on its journal
+// line, for the call's duration.
+struct CallDetail {
+    CallDetail(const char *key, uint32_t value) {
+        S().detailKey = key;
+        S().detailValue = value;
+    }
+    ~CallDetail() { S().detailKey = nullptr; }
+    CallDetail(const CallDetail &) = delete;
+    CallDetail &operator=(const CallDetail &) = delete;
+};
+
 // Records a call in the journal when every call is to be recorded.
 TVX_STATUS Done(Host *h, const char *fn, int port, TVX_STATUS st) {
     if (h && h->journalAll) {
         json j = {{"op", "call"}, {"fn", fn}, {"status", Hex32(st)}};
+        if (S().detailKey) j[S().detailKey] = HexCode(S().detailValue);
         if (port >= 0) AddPortInfo(j, *h, port);
         Journal(*h, j);
     }
@@ -534,6 +549,7 @@ TVX_API TVX_STATUS TvxGetNVRam(uint32_t handle, uint32_t portArg, uint32_t regio
 }
 
 TVX_API TVX_STATUS TvxGetVariableValue(uint32_t handle, const uint8_t *nvram, uint32_t param, uint32_t *value) {
+    CallDetail detail("param", param);
     SIM_BEGIN("TvxGetVariableValue");
     (void)p;
     if (!nvram || !value || param == 0 || param > 255) SIM_END(TVX_ERR_INVALID_PARAMETER);
@@ -578,6 +594,7 @@ TVX_API TVX_STATUS TvxGetOptionRomLayout(uint32_t handle, uint32_t reserved, TVX
 
 TVX_API TVX_STATUS TvxGetOptionRomEx(uint32_t handle, uint32_t reserved, uint8_t *buffer, uint32_t size,
                                      uint32_t region) {
+    CallDetail detail("region", region);
     Host *h;
     int port;
     TVX_STATUS st;
