@@ -6,8 +6,10 @@
 //
 // Invariants checked after each update:
 // - every write names a region of the layout with exactly its size;
-// - nothing is written once an ID read, a layout query or a read of the
-//   current contents has failed, nor when the image fails validation;
+// - nothing is written while the last answer to an ID read, a layout query
+//   or a read of the current contents was a failure (a failed read that a
+//   later one of the same value made good is no bar), nor when the image
+//   fails validation;
 // - nothing is written after a write that failed;
 // - every written byte is the patched image's, or the region's current
 //   contents where the image does not reach;
@@ -16,6 +18,7 @@
 
 #include <cstring>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "fuzz_common.h"
@@ -35,7 +38,10 @@ const uint32_t kReadAnswers[] = {TVX_ERR_GENERAL, TVX_ERR_FLASH_READ, TVX_ERR_BU
 const uint32_t kWriteAnswers[] = {TVX_ERR_GENERAL, TVX_ERR_FLASH_WRITE, TVX_ERR_BUSY, TVX_ERR_RESET_PENDING,
                                   TVX_ERR_RESET_DISABLED};
 const uint32_t kCodes[] = {0x01, 0x05, 0x07, 0x14, 0xFF, 0x02, 0x2E};
-const uint32_t kSizes[] = {0, 0x200, 0x10000, 0x20000, 0x40000, 0x80000, 0x100000, 0x100001, 0xFFFFFFFFu};
+// Region sizes up to a large flash chip: the program holds a region in
+// memory whole, so sizes in the gigabytes only measure the allocator.
+constexpr uint32_t kMaxRegion = 0x2000000;
+const uint32_t kSizes[] = {0, 0x200, 0x10000, 0x20000, 0x40000, 0x80000, 0x100000, 0x100001, kMaxRegion};
 
 bool IsReset(uint32_t st) { return st == TVX_ERR_BUSY || st == TVX_ERR_RESET_PENDING; }
 
@@ -48,8 +54,9 @@ struct Write {
 struct Fake {
     FuzzedDataProvider *in = nullptr;
     std::vector<TVX_REGION_ENTRY> layout;
-    const char *failedBeforeWrites = nullptr;          // call that failed for good
-    const char *pendingReset = nullptr;                // call last answered "resetting"
+    // Last answer to each value read before the first write:
+    // "<function> <parameter or region>" -> status.
+    std::map<std::string, uint32_t> lastRead;
     std::map<uint32_t, std::vector<uint8_t>> readBack; // contents given per region
     std::vector<Write> writes;
 
@@ -63,12 +70,9 @@ struct Fake {
             if (e.Region == region) return &e;
         return nullptr;
     }
-    // A read-side answer: failures before the first write are remembered.
-    uint32_t Read(const char *fn, uint32_t st) {
-        if (writes.empty()) {
-            if (st != TVX_STATUS_OK && !IsReset(st) && failedBeforeWrites == nullptr) failedBeforeWrites = fn;
-            pendingReset = IsReset(st) ? fn : nullptr;
-        }
+    // A read-side answer, remembered until the first write.
+    uint32_t Read(const char *fn, uint32_t key, uint32_t st) {
+        if (writes.empty()) lastRead[std::string(fn) + " " + std::to_string(key)] = st;
         return st;
     }
 };
@@ -91,7 +95,7 @@ TVX_STATUS TvxGetErrorString(TVX_STATUS status, char *text, uint32_t size) {
 
 TVX_STATUS TvxGetVariableValue(uint32_t handle, const uint8_t *, uint32_t param, uint32_t *value) {
     if (handle != kHandle || value == nullptr) return TVX_ERR_INVALID_PARAMETER;
-    const uint32_t st = g_fake.Read("TvxGetVariableValue", g_fake.Answer(kReadAnswers));
+    const uint32_t st = g_fake.Read("TvxGetVariableValue", param, g_fake.Answer(kReadAnswers));
     if (st != TVX_STATUS_OK) return st;
     *value = param == TVX_NVRAM_PARAM_SSVID ? kSsvid : param == TVX_NVRAM_PARAM_SSDID ? kSsdid : 0;
     return TVX_STATUS_OK;
@@ -99,7 +103,7 @@ TVX_STATUS TvxGetVariableValue(uint32_t handle, const uint8_t *, uint32_t param,
 
 TVX_STATUS TvxGetOptionRomLayout(uint32_t handle, uint32_t, TVX_OPTION_ROM_LAYOUT *layout) {
     if (handle != kHandle || layout == nullptr || layout->Size < 8) return TVX_ERR_INVALID_PARAMETER;
-    const uint32_t st = g_fake.Read("TvxGetOptionRomLayout", g_fake.Answer(kReadAnswers));
+    const uint32_t st = g_fake.Read("TvxGetOptionRomLayout", 0, g_fake.Answer(kReadAnswers));
     if (st != TVX_STATUS_OK) return st;
     const size_t room = (layout->Size - 8) / sizeof(TVX_REGION_ENTRY);
     const size_t n = g_fake.layout.size();
@@ -112,9 +116,9 @@ TVX_STATUS TvxGetOptionRomLayout(uint32_t handle, uint32_t, TVX_OPTION_ROM_LAYOU
 TVX_STATUS TvxGetOptionRomEx(uint32_t handle, uint32_t, uint8_t *buffer, uint32_t size, uint32_t region) {
     if (handle != kHandle || buffer == nullptr) return TVX_ERR_INVALID_PARAMETER;
     const TVX_REGION_ENTRY *e = g_fake.Find(region);
-    if (e == nullptr) return g_fake.Read("TvxGetOptionRomEx", TVX_ERR_INVALID_REGION);
-    if (size == 0 || size > e->Size) return g_fake.Read("TvxGetOptionRomEx", TVX_ERR_INVALID_SIZE);
-    const uint32_t st = g_fake.Read("TvxGetOptionRomEx", g_fake.Answer(kReadAnswers));
+    if (e == nullptr) return g_fake.Read("TvxGetOptionRomEx", region, TVX_ERR_INVALID_REGION);
+    if (size == 0 || size > e->Size) return g_fake.Read("TvxGetOptionRomEx", region, TVX_ERR_INVALID_SIZE);
+    const uint32_t st = g_fake.Read("TvxGetOptionRomEx", region, g_fake.Answer(kReadAnswers));
     if (st != TVX_STATUS_OK) return st;
     std::vector<uint8_t> &given = g_fake.readBack[region];
     given.resize(size);
@@ -127,7 +131,6 @@ static TVX_STATUS FakeWrite(const uint8_t *buffer, uint32_t size, uint32_t regio
     // Guard against a size the buffer cannot back before copying it.
     const TVX_REGION_ENTRY *e = g_fake.Find(region);
     FUZZ_CHECK(e != nullptr && size != 0 && size == e->Size);
-    g_fake.pendingReset = nullptr;
     Write w{region, size, g_fake.Answer(kWriteAnswers), std::vector<uint8_t>(buffer, buffer + size)};
     g_fake.writes.push_back(std::move(w));
     return g_fake.writes.back().status;
@@ -172,7 +175,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const size_t n = in.ConsumeIntegralInRange<size_t>(0, 6);
         for (size_t i = 0; i < n; ++i) {
             const uint32_t code = in.ConsumeBool() ? in.PickValueInArray(kCodes) : in.ConsumeIntegral<uint32_t>();
-            const uint32_t sz = in.ConsumeBool() ? in.PickValueInArray(kSizes) : in.ConsumeIntegral<uint32_t>();
+            const uint32_t sz =
+                in.ConsumeBool() ? in.PickValueInArray(kSizes) : in.ConsumeIntegralInRange<uint32_t>(0, kMaxRegion);
             g_fake.layout.push_back({code, sz});
         }
     }
@@ -210,13 +214,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const int result = OptionROMRegionUpdate(&device, path.c_str());
     const uint32_t request = g_ptrOptionROMRequest != nullptr ? g_ptrOptionROMRequest->Region : 0;
     freeUserOptionROMReq();
-    // A read still answering "resetting" when the program moved on was
-    // given up on: a failure as well.
-    if (g_fake.pendingReset != nullptr && g_fake.writes.empty()) g_fake.failedBeforeWrites = g_fake.pendingReset;
-
+    // Each value the update read last before writing must have been read:
+    // a read still answering "resetting" when the program moved on was
+    // given up on, a failure as well.
     const auto &writes = g_fake.writes;
-    if (g_fake.failedBeforeWrites != nullptr && !writes.empty()) {
-        std::fprintf(stderr, "written after a failed %s\n", g_fake.failedBeforeWrites);
+    for (const auto &[what, status] : g_fake.lastRead) {
+        if (status == TVX_STATUS_OK || writes.empty()) continue;
+        std::fprintf(stderr, "written after a failed %s (0x%x)\n", what.c_str(), status);
         FUZZ_CHECK(writes.empty());
     }
 
