@@ -184,6 +184,7 @@ TEST_P(FaultMatrix, EveryLibraryCallFails) {
     if (failed > 5) ADD_FAILURE() << s.name << ": " << failed << " failing cases in all; further ones:\n" << more;
     std::printf("[ matrix ] fault matrix %s: %d cases (%zu library calls), %d wrote flash, %d failed\n", s.name.c_str(),
                 run, cases.size(), withWrites, failed);
+    if (only == nullptr) RecordCount("fault", s.name, run);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, FaultMatrix, ::testing::ValuesIn(Scenarios()),

@@ -96,6 +96,9 @@ std::string CaseName(const std::string &fn, int occurrence);
 // count N of "(N out of M)" summaries (-1 without one).
 int SuccessMessages(const std::string &out);
 int SummaryUpdated(const std::string &out);
+// Leaves a full run's count for the test script: <kind>-<scenario> in the
+// counts folder holds the number.
+void RecordCount(const std::string &kind, const std::string &scenario, int count);
 // Scratch root of the matrices (TF_MATRIX_DIR, else the temporary folder).
 std::filesystem::path ScratchRoot();
 // The folder is kept after the test when TF_MATRIX_KEEP is set.

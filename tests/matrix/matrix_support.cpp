@@ -164,6 +164,12 @@ int SummaryUpdated(const std::string &out) {
     return best;
 }
 
+void RecordCount(const std::string &kind, const std::string &scenario, int count) {
+    std::error_code ec;
+    fs::create_directories(TF_MATRIX_COUNTS, ec);
+    WriteText(fs::path(TF_MATRIX_COUNTS) / (kind + "-" + scenario), std::to_string(count) + "\n");
+}
+
 fs::path ScratchRoot() {
     const char *d = std::getenv("TF_MATRIX_DIR");
     return d != nullptr && *d != '\0' ? fs::path(d) : fs::temp_directory_path();

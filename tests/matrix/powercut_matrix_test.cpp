@@ -76,6 +76,7 @@ TEST_P(PowerCutMatrix, CutAfterEveryWrite) {
         }
     }
     std::printf("[ matrix ] power-cut matrix %s: %d cut points of %d writes\n", s.name.c_str(), cuts, writes);
+    if (only == nullptr) RecordCount("cut", s.name, cuts);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, PowerCutMatrix, ::testing::ValuesIn(Scenarios()),
