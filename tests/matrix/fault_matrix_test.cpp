@@ -128,6 +128,7 @@ class FaultMatrix : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(FaultMatrix, EveryLibraryCallFails) {
     const Scenario &s = GetParam();
+    if (!s.faultPending.empty() && !RunPendingRows()) GTEST_SKIP() << "pending: " << s.faultPending;
     Host host(s);
     ASSERT_TRUE(host.error().empty()) << host.error();
     const RunResult clean = host.Run(host.Fresh("baseline"));

@@ -175,6 +175,11 @@ fs::path ScratchRoot() {
     return d != nullptr && *d != '\0' ? fs::path(d) : fs::temp_directory_path();
 }
 
+bool RunPendingRows() {
+    const char *a = std::getenv("TF_MATRIX_ALL");
+    return a != nullptr && *a != '\0' && std::string(a) != "0";
+}
+
 bool KeepFolders() {
     const char *k = std::getenv("TF_MATRIX_KEEP");
     return k != nullptr && *k != '\0' && std::string(k) != "0";
