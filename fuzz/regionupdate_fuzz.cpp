@@ -38,9 +38,9 @@ const uint32_t kReadAnswers[] = {TVX_ERR_GENERAL, TVX_ERR_FLASH_READ, TVX_ERR_BU
 const uint32_t kWriteAnswers[] = {TVX_ERR_GENERAL, TVX_ERR_FLASH_WRITE, TVX_ERR_BUSY, TVX_ERR_RESET_PENDING,
                                   TVX_ERR_RESET_DISABLED};
 const uint32_t kCodes[] = {0x01, 0x05, 0x07, 0x14, 0xFF, 0x02, 0x2E};
-// Region sizes up to a large flash chip: the program holds a region in
+// Region sizes up to 4 MiB, beyond the classic chips' flash: the program holds a region in
 // memory whole, so sizes in the gigabytes only measure the allocator.
-constexpr uint32_t kMaxRegion = 0x2000000;
+constexpr uint32_t kMaxRegion = 0x400000;
 const uint32_t kSizes[] = {0, 0x200, 0x10000, 0x20000, 0x40000, 0x80000, 0x100000, 0x100001, kMaxRegion};
 
 bool IsReset(uint32_t st) { return st == TVX_ERR_BUSY || st == TVX_ERR_RESET_PENDING; }
