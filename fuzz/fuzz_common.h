@@ -2,8 +2,10 @@
 // for the parsers that read from a path.
 #pragma once
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +30,16 @@ inline const std::string &ScratchDir() {
         const char *base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
         std::string d = std::string(base) + "/tf_fuzz_" + std::to_string(getpid());
         std::error_code ec;
+        // Folders of targets that ended by a finding (no exit handler ran).
+        for (const auto &e : std::filesystem::directory_iterator(base, ec)) {
+            const std::string name = e.path().filename().string();
+            if (name.rfind("tf_fuzz_", 0) != 0) continue;
+            const long pid = std::atol(name.c_str() + 8);
+            if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+                std::error_code ignored;
+                std::filesystem::remove_all(e.path(), ignored);
+            }
+        }
         std::filesystem::create_directories(d, ec);
         if (ec) std::abort();
         std::atexit([] {
