@@ -19,7 +19,24 @@
 namespace matrix {
 namespace {
 
-constexpr uint32_t kFault = 0x20000001u; // general failure
+constexpr uint32_t kFault = 0x20000001u;        // general failure
+constexpr uint32_t kResetPending = 0x20000075u; // the chip resets: callers wait and retry
+
+// Calls with a wait-and-retry rule: they are also run answering "resetting"
+// from the chosen call on, which the retry limit must end.
+const char *const kRetried[] = {"TvxGetOptionRomEx", "TvxUpdateOptionRomEx", "TvxUpdateOptionRomEx2",
+                                "TvxUpdateOptionRom"};
+
+struct Case {
+    std::string fn;
+    int occurrence = 0;
+    bool resetForever = false; // else one general failure at that call
+    std::string Name() const { return CaseName(fn, occurrence) + (resetForever ? "+reset" : ""); }
+    std::string Faults() const {
+        return R"({"faults": [{"op": ")" + fn + R"(", "skip": )" + std::to_string(occurrence) +
+               (resetForever ? R"(, "then": "0x20000075"}]})" : R"(, "statuses": ["0x20000001"]}]})");
+    }
+};
 
 struct Baseline {
     std::map<std::string, std::string> digest;            // "<chip> <region>" -> data written there
@@ -38,8 +55,8 @@ bool GuardMatches(const Scenario &s, const Call &c) {
 }
 
 // Everything wrong with one faulted run; empty when it behaved.
-std::vector<std::string> Check(const Scenario &s, const Baseline &base, const std::string &fn, int occurrence,
-                               const RunResult &r) {
+std::vector<std::string> Check(const Scenario &s, const Baseline &base, const Case &k, const RunResult &r) {
+    const std::string &fn = k.fn;
     std::vector<std::string> bad;
     if (r.timedOut) bad.push_back("did not end (killed at the time limit)");
     if (r.signal != 0) bad.push_back("ended by signal " + std::to_string(r.signal));
@@ -51,11 +68,11 @@ std::vector<std::string> Check(const Scenario &s, const Baseline &base, const st
     const Call *fault = nullptr;
     int seen = 0;
     for (const Call &c : r.journal)
-        if (CallName(c) == fn && seen++ == occurrence) {
+        if (CallName(c) == fn && seen++ == k.occurrence) {
             fault = &c;
             break;
         }
-    if (fault == nullptr || fault->status != kFault) {
+    if (fault == nullptr || fault->status != (k.resetForever ? kResetPending : kFault)) {
         bad.push_back("fault not injected at this call");
         return bad;
     }
@@ -135,7 +152,7 @@ TEST_P(FaultMatrix, EveryLibraryCallFails) {
     ASSERT_TRUE(clean.status == 0 || clean.status == 201) << clean.out << clean.err;
 
     Baseline base;
-    std::vector<std::pair<std::string, int>> cases;
+    std::vector<Case> cases;
     std::map<std::string, int> occurrences;
     for (const Call &c : clean.journal) {
         if (c.Write()) {
@@ -143,27 +160,29 @@ TEST_P(FaultMatrix, EveryLibraryCallFails) {
             if (c.Succeeded()) base.updated[c.chip].insert(c.region);
         }
         const std::string fn = CallName(c);
-        if (!fn.empty()) cases.emplace_back(fn, occurrences[fn]++);
+        if (fn.empty()) continue;
+        const int n = occurrences[fn]++;
+        cases.push_back({fn, n, false});
+        for (const char *retried : kRetried)
+            if (fn == retried) cases.push_back({fn, n, true});
     }
     ASSERT_FALSE(base.updated.empty()) << "the fault-free run updates nothing:\n" << clean.out;
 
     const char *only = std::getenv("TF_MATRIX_CASE");
     int run = 0, failed = 0, withWrites = 0;
     std::string more;
-    for (const auto &[fn, n] : cases) {
-        const std::string name = CaseName(fn, n);
+    for (const Case &k : cases) {
+        const std::string name = k.Name();
         if (only != nullptr && name != only) continue;
         const std::filesystem::path dir = host.Fresh("case");
-        const std::string faults = R"({"faults": [{"op": ")" + fn + R"(", "skip": )" + std::to_string(n) +
-                                   R"(, "statuses": ["0x20000001"]}]})";
-        const RunResult r = host.Run(dir, faults);
+        const RunResult r = host.Run(dir, k.Faults());
         ++run;
         for (const Call &c : r.journal)
             if (c.Write() && c.Succeeded()) {
                 ++withWrites;
                 break;
             }
-        const auto bad = Check(s, base, fn, n, r);
+        const auto bad = Check(s, base, k, r);
         if (only != nullptr)
             std::printf("%s %s: status %d\n--- stdout\n%s--- stderr\n%s--- folder %s\n", s.name.c_str(), name.c_str(),
                         r.status, r.out.c_str(), r.err.c_str(), dir.c_str());
@@ -183,8 +202,12 @@ TEST_P(FaultMatrix, EveryLibraryCallFails) {
         }
     }
     if (failed > 5) ADD_FAILURE() << s.name << ": " << failed << " failing cases in all; further ones:\n" << more;
-    std::printf("[ matrix ] fault matrix %s: %d cases (%zu library calls), %d wrote flash, %d failed\n", s.name.c_str(),
-                run, cases.size(), withWrites, failed);
+    int calls = 0, resets = 0;
+    for (const Case &k : cases)
+        (k.resetForever ? resets : calls) += 1;
+    std::printf("[ matrix ] fault matrix %s: %d cases (%d library calls failing once, %d answering \"resetting\" "
+                "from there on), %d wrote flash, %d failed\n",
+                s.name.c_str(), run, calls, resets, withWrites, failed);
     if (only == nullptr) RecordCount("fault", s.name, run);
 }
 
