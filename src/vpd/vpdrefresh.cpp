@@ -200,7 +200,9 @@ int UpdatePair(const char *name, const char *kind, TVXDevice *device, PairUpdate
                 OutputLevelMessage(LEVEL_DEBUG, "%s: Restore %s VPD 0 completes successfully!", name, kind);
                 st = 0;
             } else {
-                OutputLevelMessage(LEVEL_DEBUG, "%s: Unable to flash %s VPD 0 (0x%X - %s).\n", name, kind, lib,
+                // The region routine's name heads this line, as in its own failures.
+                OutputLevelMessage(LEVEL_DEBUG, "%s: Unable to flash %s VPD 0 (0x%X - %s).\n",
+                                   update == FcPairUpdate ? "UpdateFCVpdRegion" : "UpdateNicVpdRegion", kind, lib,
                                    LibraryErrorText(lib).c_str());
             }
         } else {

@@ -501,10 +501,6 @@ TEST(Converged, WriteFailureStopsAtTheRegion) {
     }
 }
 
-} // namespace
-
-namespace {
-
 // A four-port card has a second chip. The first generation goes on to the
 // second chip after the first failed (and the run ends with the second
 // chip's status); Lark stops at the failed chip.
@@ -564,10 +560,6 @@ TEST(Converged, SecondChip) {
         EXPECT_TRUE(c.Scene().Writes().empty());
     }
 }
-
-} // namespace
-
-namespace {
 
 // Power lost in the middle of a converged update: the regions written so
 // far stay, the VPD still names the old image, so the next run finds the
