@@ -294,8 +294,17 @@ int RefreshFenwarVpd(OnlineJob &job, const ImageVersionRecord &record, uint16_t 
         const uint32_t size = OnlineLayoutSize(job.layout, region);
         // Only the regions that hold a usable VPD are refreshed; FC VPD 2
         // and 3 exist on four-port cards only.
-        if (size == 0 || CheckNumberOfValidVpdRegion(job.device, region, size) != 0) {
-            OutputLevelMessage(LEVEL_DEBUG, "RefreshFenwarVpd: Region 0x%x holds no usable VPD", region);
+        const int valid = size == 0 ? VPD_REGION_BLANK : CheckNumberOfValidVpdRegion(job.device, region, size);
+        if (valid == VPD_REGION_BLANK || valid == VPD_REGION_DAMAGED) {
+            OutputLevelMessage(LEVEL_DEBUG, "RefreshFenwarVpd: Region 0x%x holds no usable VPD (%d)", region, valid);
+            continue;
+        }
+        // A region that can't be read is not known to be absent: its
+        // versions stay unrefreshed, which the summary tells.
+        if (valid != 0) {
+            OutputLevelMessage(LEVEL_DEBUG, "RefreshFenwarVpd: Region 0x%x unreadable (%d)", region, valid);
+            OutputMessage("Unable to update versions in VPD of HBA instance %d - %s!", job.inst, job.model.c_str());
+            status = ONLINE_VPD_FAILED;
             continue;
         }
         if (ran) OSSSleep(ONLINE_VPD_WAIT_MS);

@@ -111,6 +111,28 @@ std::string ZultProgress(const PlannedWrite &w, const ZultImageVersionRecord &v)
     }
 }
 
+constexpr uint32_t kMemoPrimary = 0xDF;
+constexpr uint32_t kMemoSecondary = 0x124;
+
+// Rewrites the memo block at the start of the given region: 0 or 526.
+int WriteMemoOfSet(OnlineJob &job, uint32_t region, const FlashMemoVersions &versions) {
+    OutputText("Updating Adapter Flash Memo Block... ");
+    std::vector<uint8_t> buf;
+    uint32_t lib = TVX_ERR_FLASH_READ;
+    if (ReadOnlineRegion(job, region, buf) != 0 || buf.size() < FLASH_MEMO_BLOCK_SIZE) {
+        OutputLevelMessage(LEVEL_DEBUG, "ZultOnlineFlashUpdate: Unable to read memo region 0x%x", region);
+    } else if (UpdateFlashMemoBlockData(job.device, buf, &versions) == FMB_OK) {
+        uint16_t options = 0;
+        lib = AppUpdateOptionRomEx3(job.device, buf.data(), region, static_cast<uint32_t>(buf.size()), &options);
+    }
+    if (lib == TVX_STATUS_OK || lib == TVX_RESULT_RESET_DISABLED) {
+        OutputMessage("%s", "Success");
+        return 0;
+    }
+    OutputMessage("%s", "Failed");
+    return FMB_UPDATE_FAILED;
+}
+
 void ZultSummary(const OnlineJob &job, int status) {
     if (status == ONLINE_OK_RESET_NEEDED || status == ONLINE_ACTIVATION_FAILED_END)
         OutputLevelMessage(LEVEL_INFO, "Flash update complete. Changes have been saved to all ports of this HBA.\nYou "
@@ -253,9 +275,17 @@ int ZultOnlineFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t dis
         if (status == 0) {
             FlashMemoVersions memo{};
             OnlineMemoVersions(job.flash, memo);
-            if (int m = UpdateZultFlashMemoBlockRegion(job.device, &memo); m != 0)
+            // The memo block of the set written, as chosen above: the
+            // records are not weighed again, so a failed read of them can't
+            // send the block to the running set. Its failure ends the run
+            // before the records flip.
+            if (int m = WriteMemoOfSet(job, set == 2 ? kMemoSecondary : kMemoPrimary, memo); m != 0) {
                 OutputLevelMessage(LEVEL_DEBUG, "ZultOnlineFlashUpdate: Failed to update FMB region (ret=0x%x (%d)!", m,
                                    m);
+                status = FMB_UPDATE_FAILED;
+            }
+        }
+        if (status == 0) {
             OutputText(set == 2 ? "Updating Adapter Secondary Image Status... "
                                 : "Updating Adapter Primary Image Status... ");
             if (CoreUpdateImageStatus(job.device, &active) != 0) {
