@@ -46,7 +46,7 @@ const std::vector<std::vector<std::string>> kImagesTesk = {
 const char *const kControlCna8001 = "0x0801,0x1D7A,CXR8152,2.10,1.08,2.00,05.03.01,cna8001.bin,02.01.00\n";
 const char *const kControlLark = "0x0821,0x1D7A,CXR8242,2.20,1.10,2.10,04.02.17,lark.bin,02.01.00\n";
 const char *const kControlTesk = "0x0831,0x1D7A,CXR8342,3.30,6.10,4.00,09.01.02,tesk.bin,02.01.00\n";
-const std::vector<std::string> kCna8001Guards = {"TvxGetVariableValue", "TvxGetOptionRomEx@0x07",
+const std::vector<std::string> kCna8001Guards = {"TvxGetVariableValue",    "TvxGetOptionRomEx@0x07",
                                                  "TvxGetOptionRomEx@0x14", "TvxGetOptionRomEx@0x16",
                                                  "TvxGetOptionRomEx@0x2C", "TvxGetOptionRomEx@0x2D"};
 const std::vector<std::string> kLarkGuards = {"TvxGetVariableValue", "TvxGetOptionRomEx@0x07",
