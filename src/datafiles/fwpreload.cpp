@@ -142,6 +142,7 @@ int LayPreload(std::span<const uint8_t> file, const AdapterFacts &facts, std::sp
                                    facts.chipRevision);
                 return DAT_CHIP_REVISION;
             }
+            OutputLevelMessage(LEVEL_DEBUG, "%s: %s=0x%x", trace, f.description.c_str(), f.value);
             return DAT_OK;
         case 0: return DAT_OK;
         default: OutputLevelMessage(LEVEL_DEBUG, "%s: %s=0x%x", trace, f.description.c_str(), f.value); return DAT_OK;
