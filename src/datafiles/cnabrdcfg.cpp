@@ -101,11 +101,13 @@ int LayTeskBoardConfig(std::span<const uint8_t> file, std::span<uint8_t> region,
 int BuildTeskBoardConfig(std::span<const uint8_t> file, const AdapterFacts &facts, std::span<uint8_t> region) {
     const char *who = "UpdateTeskAdapterBrdCfgFromDatFile";
     if (region.size() < kTeskAreaSize) return DAT_BAD_SIZE;
-    std::vector<uint8_t> flash(region.begin(), region.begin() + kTeskAreaSize);
-    int st = LayTeskBoardConfig(file, region, "updateTeskBoardConfigBuffer");
+    // The area is built in a copy and put in place only when it is good.
+    const std::vector<uint8_t> flash(region.begin(), region.begin() + kTeskAreaSize);
+    std::vector<uint8_t> area = flash;
+    int st = LayTeskBoardConfig(file, area, "updateTeskBoardConfigBuffer");
     // A file that does not build is not written, not even in part.
     if (st != DAT_OK) return st;
-    std::vector<uint8_t> fromFile(region.begin(), region.begin() + kTeskAreaSize);
+    std::vector<uint8_t> fromFile = area;
     uint32_t fileSsid[kSsidCount], flashSsid[kSsidCount];
     ReadSsids(fromFile, fileSsid);
     ReadSsids(flash, flashSsid);
@@ -118,7 +120,6 @@ int BuildTeskBoardConfig(std::span<const uint8_t> file, const AdapterFacts &fact
         allZero = allZero && fileSsid[i] == 0;
         same = same && fileSsid[i] == flashSsid[i];
     }
-    std::span<uint8_t> area = region.first(kTeskAreaSize);
     if (allZero) {
         ComputeFeatureConfigAreaChecksum(area, kTeskAreaSize, kTeskChecksumOffset);
     } else if (!same) {
@@ -126,14 +127,15 @@ int BuildTeskBoardConfig(std::span<const uint8_t> file, const AdapterFacts &fact
         return DAT_TESK_SSID_MISMATCH;
     } else {
         std::memcpy(fromFile.data() + kTeskMacTable, flash.data() + kTeskMacTable, kTeskMacTableSize);
-        std::memcpy(area.data(), fromFile.data(), kTeskAreaSize);
+        area = fromFile;
         ComputeFeatureConfigAreaChecksum(area, kTeskAreaSize, kTeskChecksumOffset);
-        std::memcpy(area.data(), fromFile.data(), kTeskAreaSize);
+        area = fromFile;
         if (ValidateTeskBrdConfigChecksum(area, kTeskAreaSize, kTeskChecksumOffset) != 0) {
             OutputLevelMessage(LEVEL_DEBUG, "%s: Checksum Calculation Error.\n", who);
             return DAT_CHECKSUM_ZERO;
         }
     }
+    std::memcpy(region.data(), area.data(), kTeskAreaSize);
     PrintENodeMacAddress(area, facts.port);
     return DAT_OK;
 }
