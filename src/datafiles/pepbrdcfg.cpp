@@ -238,12 +238,18 @@ int ReadPEPBoardConfigBufferFromFile(TVXDevice *device, const char *path, uint8_
     return GetPEPVersionFromImage(image, version, "GetPEPBrdCfgVersionFromFile");
 }
 
-int ComparePEPBoardConfigVersion(TVXDevice *device, const char *path) {
+namespace {
+
+// ComparePEPBoardConfigVersion; *fileStatus gets the status of the file's
+// version read when the adapter's version was read (else 0).
+int CompareVersions(TVXDevice *device, const char *path, int *fileStatus) {
     OutputLevelMessage(LEVEL_DEBUG, "ComparePEPBoardConfigVersion: Enter...");
+    *fileStatus = 0;
     uint8_t adapter[4] = {}, file[4] = {};
     int result = PEP_VERSION_SAME;
-    if (getPEPBrdCfgVersionFromAdapter(device, adapter) != 0 ||
-        ReadPEPBoardConfigBufferFromFile(device, path, file) != 0) {
+    if (getPEPBrdCfgVersionFromAdapter(device, adapter) != 0) {
+        result = PEP_VERSION_ADAPTER_NEWER;
+    } else if ((*fileStatus = ReadPEPBoardConfigBufferFromFile(device, path, file)) != 0) {
         result = PEP_VERSION_ADAPTER_NEWER;
     } else {
         for (int i = 0; i < 4; ++i) {
@@ -254,6 +260,13 @@ int ComparePEPBoardConfigVersion(TVXDevice *device, const char *path) {
     }
     OutputLevelMessage(LEVEL_DEBUG, "ComparePEPBoardConfigVersion: return 0x%x", static_cast<unsigned>(result));
     return result;
+}
+
+} // namespace
+
+int ComparePEPBoardConfigVersion(TVXDevice *device, const char *path) {
+    int fileStatus = 0;
+    return CompareVersions(device, path, &fileStatus);
 }
 
 int UpdatePEPBrdCfgFromDatFile(TVXDevice *device, const char *path) {
@@ -349,7 +362,17 @@ int UpdateAdapterPEPBoardConfigFromFile(TVXDevice *device, const char *path) {
     }
     int st = 0;
     bool reported = false;
-    int reason = g_bForce ? PEP_VERSION_FILE_NEWER : ComparePEPBoardConfigVersion(device, path);
+    int fileStatus = 0;
+    int reason = g_bForce ? PEP_VERSION_FILE_NEWER : CompareVersions(device, path, &fileStatus);
+    if (fileStatus != 0 && fileStatus != DAT_CANNOT_OPEN && fileStatus != 121) {
+        // The data file itself is at fault: say so rather than call the
+        // adapter's version newer. An image that builds but does not check
+        // out is the wrong kind of file.
+        OutputLevelMessage(LEVEL_DEBUG, "UpdateAdapterPEPBoardConfigFromFile: data file refused (%d)", fileStatus);
+        st = fileStatus == DAT_PEP_INVALID ? DAT_BAD_SIGNATURE : fileStatus;
+        BuildFailureMessage(device, path, st);
+        return st;
+    }
     if (reason == PEP_VERSION_FILE_NEWER) {
         OutputLevelMessage(LEVEL_DEBUG, "UpdateAdapterPEPBoardConfigFromFile: Updating PEP board config of HBA %d (%s)",
                            inst, model.c_str());

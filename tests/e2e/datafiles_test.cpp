@@ -213,6 +213,8 @@ TEST(DataFiles, ForceWritesThePepFileEvenWhenEqual) {
 TEST(DataFiles, RefusedFilesWriteNothing) {
     auto wrongDevice = Pep(9, 0, 0, 0);
     wrongDevice.ssdid = 0x1234;
+    auto wrongSignature = Pep(9, 0, 0, 0);
+    wrongSignature.signature = 0x5F4C5450;
     auto wrongTesk = Tesk(3);
     wrongTesk.ssid[5] = 0x12345678;
     std::vector<datakit::Field> wrongTeskFields;
@@ -235,6 +237,18 @@ TEST(DataFiles, RefusedFilesWriteNothing) {
          DatText(datakit::PepFields(wrongDevice)),
          {"--force"},
          "Incorrect file for HBA instance 0 - CXR2261 (ssvid or ssvid)!\n"},
+        {"PEP subsystem device ID without --force",
+         kSsdid27,
+         "PEP27BC.dat",
+         DatText(datakit::PepFields(wrongDevice)),
+         {},
+         "Incorrect file for HBA instance 0 - CXR2261 (ssvid or ssvid)!\n"},
+        {"PEP signature",
+         kSsdid27,
+         "PEP27BC.dat",
+         DatText(datakit::PepFields(wrongSignature)),
+         {},
+         "Incorrect PEP board config file for HBA instance 0 - CXR2261!\n"},
         {"preload subsystem device ID",
          kSsdid27,
          "FWA83xxB.DAT",
@@ -271,6 +285,12 @@ TEST(DataFiles, RefusedFilesWriteNothing) {
          DatText(wrongTeskFields, {wide}),
          {},
          "Selected file has invalid data (%P)!\n"},
+        {"PEP value wider than its field without --force",
+         kSsdid27,
+         "PEP27BC.dat",
+         DatText(datakit::PepFields(Pep(9, 0, 0, 0)), {wide}),
+         {},
+         "Selected file has invalid data (%P)!\n"},
         {"empty Tesk file", kSsdidTesk, "BC26xx.DAT", "", {}, "File %P appears to be corrupted!\n"},
         {"binary PEP file",
          kSsdid27,
@@ -289,7 +309,8 @@ TEST(DataFiles, RefusedFilesWriteNothing) {
         std::string message = row.message;
         if (size_t p = message.find("%P"); p != std::string::npos)
             message.replace(p, 2, s.DatPath(row.ssdid, row.file));
-        EXPECT_TRUE(Has(r.out, message)) << row.name << "\n" << message << "\n" << r.out;
+        // Reported once.
+        EXPECT_EQ(upd::Count(r.out, message), 1u) << row.name << "\n" << message << "\n" << r.out;
         EXPECT_EQ(s.WriteList(), (std::vector<std::string>{"2:0x07", "2:0x01"})) << row.name;
         EXPECT_EQ(s.Dump("c27", "0xCF"), s.pepRegion) << row.name;
         EXPECT_EQ(s.Dump("c27", "0x13"), s.preload27) << row.name;
