@@ -217,6 +217,12 @@ inline uint32_t PreloadFamilySignature(int cxrType) {
     }
 }
 
+// Text cut or padded with blanks to a string field's length.
+inline std::string Fit(std::string text, size_t length) {
+    text.resize(length, ' ');
+    return text;
+}
+
 inline std::vector<Field> PreloadFields(const PreloadOptions &o) {
     const uint32_t sig = o.signature ? *o.signature : PreloadFamilySignature(o.cxrType);
     std::vector<Field> versions = {
@@ -242,7 +248,8 @@ inline std::vector<Field> PreloadFields(const PreloadOptions &o) {
         // at 24 (12) or 48 (15)
         f.insert(f.end(), ids.begin(), ids.end());
         f.push_back(sum);
-        f.push_back(Str("Serial Number", o.cxrType == 12 ? 8 : 32, o.serial));
+        const size_t serialLength = o.cxrType == 12 ? 8 : 32;
+        f.push_back(Str("Serial Number", serialLength, Fit(o.serial, serialLength)));
         f.insert(f.end(), versions.begin(), versions.end());
     } else {
         f.push_back(versions[3]);
@@ -251,7 +258,7 @@ inline std::vector<Field> PreloadFields(const PreloadOptions &o) {
         f.push_back(versions[2]);
         f.insert(f.end(), ids.begin(), ids.end());
         f.push_back(sum);
-        f.push_back(Str("Serial Number", 16, o.serial));
+        f.push_back(Str("Serial Number", 16, Fit(o.serial, 16)));
     }
     for (int i = 0; i < 3; ++i)
         f.push_back(Num("Serdes Entry " + std::to_string(i), 32, 0x01020304u * static_cast<uint32_t>(i + 1)));
