@@ -71,7 +71,7 @@ uint32_t WordSum(const std::vector<uint8_t> &b, size_t length) {
 // card whose boot code and firmware are below the flash control file's.
 class DataScene : public upd::Scene {
   public:
-    explicit DataScene(const std::string &tag) : upd::Scene(tag) {
+    explicit DataScene(const std::string &tag, const std::string &port27 = "{}") : upd::Scene(tag) {
         pepRegion = datakit::ImageOver(datakit::PepFields(Pep(1, 2, 3, 4)), std::vector<uint8_t>(0x20000, 0));
         preload27 = datakit::ImageOver(datakit::PreloadFields(Preload(25, kSsdid27, 1, 2, 3)),
                                        std::vector<uint8_t>(kPreloadSize, 0xFF));
@@ -83,7 +83,9 @@ class DataScene : public upd::Scene {
         WriteBytes(path() / "pre26.bin", preloadTesk);
         WriteBytes(path() / "tesk71.bin", teskRegion);
         const std::string c27 = R"({"name": "c27", "device_id": "0x2261", "subsys_vendor": "0x1D7A",
-          "subsys_device": "0x0501", "model": "CXR2261", "serial": "S27", "chips": [{"ports": [{}], "regions": [
+          "subsys_device": "0x0501", "model": "CXR2261", "serial": "S27", "chips": [{"ports": [)" +
+                                port27 +
+                                R"(], "regions": [
           {"code": "0xCF", "size": "0x20000", "file": "pep_cf.bin"},
           {"code": "0x13", "size": "0x1000", "file": "pre27.bin"}, {"code": "0xFF"}]}]})";
         const std::string c26 = R"({"name": "c26", "device_id": "0x8031", "subsys_vendor": "0x1D7A",
@@ -346,6 +348,20 @@ TEST(DataFiles, ExitStatusIsTheAdaptersUpdate) {
         if (w[0] == '2') adapterWrites.push_back(w);
     EXPECT_EQ(adapterWrites, (std::vector<std::string>{"2:0x07", "2:0x01"}));
     EXPECT_EQ(s.Dump("c27", "0xCF"), s.pepRegion);
+}
+
+// An inbox driver: each run that takes the adapter refuses it (PEP and
+// preload), the adapter's data files are not looked at.
+TEST(DataFiles, InboxDriverIsRefused) {
+    DataScene s("dat_inbox", R"({"node": {"driver_version": "9.1.4.6"}})");
+    s.Dat(kSsdid27, "PEP27BC.dat", DatText(datakit::PepFields(Pep(2, 0, 0, 0))));
+    s.Dat(kSsdid27, "FWA83xxB.DAT", DatText(datakit::PreloadFields(Preload(25, kSsdid27, 2, 0, 0))));
+    auto r = s.Tf({"/debug"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(upd::Count(r.out, "\nCommand aborted! Please update existing driver (9.1.4.6) and try again.\n"), 2u)
+        << r.out;
+    EXPECT_TRUE(Has(r.out, "Debug: UpdatePEPBoardConfigFromFileToAllHBAs: returns 211\n")) << r.out;
+    EXPECT_EQ(s.WriteList(), (std::vector<std::string>{"2:0x07", "2:0x01"}));
 }
 
 TEST(DataFiles, PbcShowsEachPepAdapter) {
