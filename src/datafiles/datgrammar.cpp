@@ -102,23 +102,15 @@ int Invalid(std::string_view line, const char *why) {
     return DAT_INVALID_FIELD;
 }
 
-int ParseNumeric(std::string_view line, std::string_view afterBracket, FieldLine &out) {
-    size_t close = afterBracket.find(']');
-    if (close == std::string_view::npos) return Invalid(line, "no ']' after the range");
-    std::string_view range = afterBracket.substr(0, close);
-    size_t dash = range.find('-');
-    if (dash == std::string_view::npos) return Invalid(line, "range without '-'");
-    uint32_t max = 0;
-    if (!ParseRangeMax(range.substr(dash + 1), max)) return Invalid(line, "range max is no number");
-    if (max == 0) return Invalid(line, "range max of 0");
-    out.bits = SignificantBits(max);
-    std::string_view rest = afterBracket.substr(close + 1);
+int ParseNumeric(std::string_view line, size_t position, FieldLine &out) {
+    out.bits = getBcDataNumSize(line, position);
+    if (out.bits == 0) return Invalid(line, "no valid range [min-max]");
+    std::string_view rest = line.substr(line.find(']', position) + 1);
     size_t eq = rest.find('=');
     if (eq == std::string_view::npos || !TrimBlanks(rest.substr(0, eq)).empty())
         return Invalid(line, "no '=' after the range");
     if (!ParseFieldValue(rest.substr(eq + 1), out.value)) return Invalid(line, "no valid value after '='");
     if (out.bits < 32 && (out.value >> out.bits) != 0) return Invalid(line, "value wider than its field");
-    out.kind = LineKind::Numeric;
     return DAT_OK;
 }
 
@@ -156,28 +148,62 @@ int FindRole(std::string_view description, std::span<const Keyword> keywords) {
     return 0;
 }
 
-int ParseFieldLine(std::string_view line, bool hadLineEnd, std::span<const Keyword> keywords, size_t maxString,
-                   FieldLine &out) {
+size_t parseTeskBoardConfigDataType(std::string_view &line, bool hadLineEnd, std::span<const Keyword> keywords,
+                                    FieldLine &out) {
     out = FieldLine{};
     while (!line.empty() && IsBlank(line.front()))
         line.remove_prefix(1);
     if (line.empty() || line.front() == ';' || line.size() + (hadLineEnd ? 1 : 0) < kMinFieldLine) {
         out.kind = LineKind::Comment;
-        return DAT_OK;
+        return std::string_view::npos;
     }
     size_t open = line.find('[');
     if (open == std::string_view::npos) {
         out.kind = LineKind::NoField;
-        return DAT_OK;
+        return std::string_view::npos;
     }
-    if (line.size() > kMaxFieldLine) return Invalid(line, "field line too long");
     out.description.assign(TrimBlanks(line.substr(0, open)));
     out.role = FindRole(out.description, keywords);
-    std::string_view after = line.substr(open + 1);
-    while (!after.empty() && IsBlank(after.front()))
-        after.remove_prefix(1);
-    if (!after.empty() && after.front() == '"') return ParseString(line, after, maxString, out);
-    return ParseNumeric(line, after, out);
+    size_t pos = open + 1;
+    while (pos < line.size() && IsBlank(line[pos]))
+        ++pos;
+    out.kind = pos < line.size() && line[pos] == '"' ? LineKind::String : LineKind::Numeric;
+    return pos;
+}
+
+unsigned getBcDataNumSize(std::string_view line, size_t position) {
+    if (position > line.size()) return 0;
+    std::string_view after = line.substr(position);
+    size_t close = after.find(']');
+    if (close == std::string_view::npos) return 0;
+    std::string_view range = after.substr(0, close);
+    size_t dash = range.find('-');
+    uint32_t max = 0;
+    if (dash == std::string_view::npos || !ParseRangeMax(range.substr(dash + 1), max)) return 0;
+    return SignificantBits(max);
+}
+
+size_t getBcDataNumBufSize(uint32_t value, unsigned bits, uint8_t &pendingByte, unsigned &pendingBits,
+                           uint8_t bytes[5]) {
+    uint64_t acc = (pendingByte & ((1u << pendingBits) - 1u)) | (static_cast<uint64_t>(value) << pendingBits);
+    unsigned total = pendingBits + bits;
+    size_t whole = total / 8;
+    for (size_t i = 0; i < whole; ++i) {
+        bytes[i] = static_cast<uint8_t>(acc);
+        acc >>= 8;
+    }
+    pendingBits = total % 8;
+    pendingByte = static_cast<uint8_t>(acc & ((1u << pendingBits) - 1u));
+    return whole;
+}
+
+int ParseFieldLine(std::string_view line, bool hadLineEnd, std::span<const Keyword> keywords, size_t maxString,
+                   FieldLine &out) {
+    size_t pos = parseTeskBoardConfigDataType(line, hadLineEnd, keywords, out);
+    if (pos == std::string_view::npos) return DAT_OK;
+    if (line.size() > kMaxFieldLine) return Invalid(line, "field line too long");
+    if (out.kind == LineKind::String) return ParseString(line, line.substr(pos), maxString, out);
+    return ParseNumeric(line, pos, out);
 }
 
 int FieldLayer::Put(const FieldLine &field, LaidField &laid) {
@@ -195,18 +221,16 @@ int FieldLayer::Put(const FieldLine &field, LaidField &laid) {
         return DAT_OK;
     }
     if (field.kind != LineKind::Numeric) return DAT_OK;
-    uint64_t acc = pending_ | (static_cast<uint64_t>(field.value) << pendingBits_);
-    unsigned total = pendingBits_ + field.bits;
-    size_t whole = total / 8;
+    uint8_t bytes[5];
+    uint8_t pending = pending_;
+    unsigned pendingBits = pendingBits_;
+    size_t whole = getBcDataNumBufSize(field.value, field.bits, pending, pendingBits, bytes);
     if (whole > image_.size() || offset_ > image_.size() - whole) return DAT_BAD_SIZE;
-    for (size_t i = 0; i < whole; ++i) {
-        image_[offset_ + i] = static_cast<uint8_t>(acc);
-        acc >>= 8;
-    }
+    std::memcpy(image_.data() + offset_, bytes, whole);
     offset_ += whole;
     laid.count = whole;
-    pendingBits_ = total % 8;
-    pending_ = static_cast<uint8_t>(acc & ((1u << pendingBits_) - 1u));
+    pending_ = pending;
+    pendingBits_ = pendingBits;
     return DAT_OK;
 }
 

@@ -60,6 +60,22 @@ struct FieldLine {
 // ignored; 0 when none is.
 int FindRole(std::string_view description, std::span<const Keyword> keywords);
 
+// Trims leading blanks off line and sets out.kind (comment, no field,
+// numeric or string) and, for a field, its description and role. Returns
+// the position in line after '[' and its blanks; npos for comments and
+// lines without a field.
+size_t parseTeskBoardConfigDataType(std::string_view &line, bool hadLineEnd, std::span<const Keyword> keywords,
+                                    FieldLine &out);
+// Width in bits of the numeric range [min-max] whose text starts at
+// position: the significant bits of max. 0 when there is no valid range
+// (no ']' or '-', max not a 32-bit number) or max is 0.
+unsigned getBcDataNumSize(std::string_view line, size_t position);
+// Packs value (bits wide) behind the pendingBits of pendingByte: the whole
+// bytes produced go to bytes (at most 5) and their count is returned; the
+// bits left over stay pending for the next field.
+size_t getBcDataNumBufSize(uint32_t value, unsigned bits, uint8_t &pendingByte, unsigned &pendingBits,
+                           uint8_t bytes[5]);
+
 // Parses one line (without its line end; hadLineEnd tells whether one
 // followed it). Fills out and returns DAT_OK, or DAT_INVALID_FIELD for a
 // field line that can't be processed. maxString bounds declared string
