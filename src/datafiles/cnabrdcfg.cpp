@@ -10,7 +10,7 @@
 #include "image/helpers.h"
 #include "inventory/adapters_table.h"
 #include "inventory/cxrtype.h"
-#include "update/optionrom.h"
+#include "update/flashregion.h"
 
 using namespace datfile;
 

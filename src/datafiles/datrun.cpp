@@ -50,13 +50,6 @@ bool IsVirtualPort(const TVXDevice *device) {
     return device != nullptr && device->nodeProperty.InterfaceKind == TVX_INTERFACE_VIRTUAL;
 }
 
-std::string LibraryErrorText(uint32_t status) {
-    char text[256] = {};
-    TvxGetErrorString(status, text, sizeof text);
-    text[sizeof text - 1] = '\0';
-    return text;
-}
-
 std::string CleanDriverVersion(const TVXDevice *device) {
     std::string out;
     if (device == nullptr) return out;

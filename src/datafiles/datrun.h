@@ -27,8 +27,6 @@ AdapterFacts GetAdapterFacts(const TVXDevice *device);
 // Model text of the messages.
 std::string ModelText(const TVXDevice *device);
 bool IsVirtualPort(const TVXDevice *device);
-// Library error text of a status.
-std::string LibraryErrorText(uint32_t status);
 // The driver version text as the inbox-driver test wants it.
 std::string CleanDriverVersion(const TVXDevice *device);
 

@@ -12,7 +12,7 @@
 #include "inventory/adapters_table.h"
 #include "inventory/cxrtype.h"
 #include "oss/oss.h"
-#include "update/optionrom.h"
+#include "update/flashregion.h"
 #include "update/policy.h"
 
 using namespace datfile;
