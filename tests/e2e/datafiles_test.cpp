@@ -350,6 +350,52 @@ TEST(DataFiles, ExitStatusIsTheAdaptersUpdate) {
     EXPECT_EQ(s.Dump("c27", "0xCF"), s.pepRegion);
 }
 
+// A power cut or a Ctrl-C between the data files' region writes: each
+// region is whole, and the next run finishes the job.
+TEST(DataFiles, PowerCutAndCtrlCBetweenRegionWrites) {
+    struct Row {
+        const char *faults;
+        int status;
+        size_t writes;
+    };
+    const Row rows[] = {
+        {R"({"power_cut_after_writes": 1})", 99, 1},
+        {R"({"power_cut_after_writes": 3})", 99, 3},
+        {R"({"power_cut_after_writes": 4})", 99, 4},
+        {R"({"interrupt_after_writes": 1})", 130, 1},
+    };
+    const std::vector<std::string> all = {"0:0xCF", "1:0x71", "1:0x13", "0:0x13", "2:0x07", "2:0x01"};
+    for (const auto &row : rows) {
+        DataScene s("dat_cut");
+        const auto pep = datakit::PepFields(Pep(1, 2, 3, 5));
+        const auto pre27 = datakit::PreloadFields(Preload(25, kSsdid27, 1, 2, 4));
+        const auto preTesk = datakit::PreloadFields(Preload(21, kSsdidTesk, 1, 3, 0));
+        std::vector<datakit::Field> teskFields;
+        const auto teskExpected = datakit::TeskRegion(Tesk(3), s.teskRegion, true, &teskFields);
+        s.Dat(kSsdid27, "PEP27BC.dat", DatText(pep));
+        s.Dat(kSsdid27, "FWA83xxB.DAT", DatText(pre27));
+        s.Dat(kSsdidTesk, "BC26xx.DAT", DatText(teskFields));
+        s.Dat(kSsdidTesk, "FWA83xxB.DAT", DatText(preTesk));
+        s.Faults(row.faults);
+        auto cut = s.Tf({});
+        EXPECT_EQ(cut.status, row.status) << row.faults << cut.out;
+        EXPECT_EQ(s.WriteList(), std::vector<std::string>(all.begin(), all.begin() + row.writes)) << row.faults;
+        s.Faults("{}");
+        auto again = s.Tf({});
+        EXPECT_EQ(again.status, 0) << row.faults << again.out;
+        // Only what was not written yet (the converged config is rewritten
+        // on every run).
+        std::vector<std::string> rest = {"1:0x71"};
+        for (size_t i = 0; i < all.size(); ++i)
+            if (i >= row.writes && all[i] != "1:0x71") rest.push_back(all[i]);
+        EXPECT_EQ(s.WriteList(), rest) << row.faults;
+        EXPECT_EQ(s.Dump("c27", "0xCF"), datakit::ImageOver(pep, std::vector<uint8_t>(0x20000, 0))) << row.faults;
+        EXPECT_EQ(s.Dump("c27", "0x13"), datakit::ImageOver(pre27, s.preload27)) << row.faults;
+        EXPECT_EQ(s.Dump("c26", "0x13"), datakit::ImageOver(preTesk, s.preloadTesk)) << row.faults;
+        EXPECT_EQ(s.Dump("c26", "0x71"), teskExpected) << row.faults;
+    }
+}
+
 // An inbox driver: each run that takes the adapter refuses it (PEP and
 // preload), the adapter's data files are not looked at.
 TEST(DataFiles, InboxDriverIsRefused) {
