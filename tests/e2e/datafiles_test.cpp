@@ -143,6 +143,11 @@ TEST(DataFiles, AppliedWhenNewerThenNotAgain) {
     // the adapters' own update.
     EXPECT_EQ(s.WriteList(), (std::vector<std::string>{"0:0xCF", "1:0x71", "1:0x13", "0:0x13", "2:0x07", "2:0x01"}));
 
+    // The newer families' regions are written with the retry rule's call.
+    for (const auto &w : s.Writes())
+        if (w.instance < 2) {
+            EXPECT_EQ(w.fn, "TvxUpdateOptionRomEx2") << w.region;
+        }
     const auto cf = s.Dump("c27", "0xCF");
     EXPECT_EQ(cf, datakit::ImageOver(pep, std::vector<uint8_t>(0x20000, 0)));
     EXPECT_EQ(WordSum(cf, cf.size()), 0u);
@@ -394,6 +399,61 @@ TEST(DataFiles, PowerCutAndCtrlCBetweenRegionWrites) {
         EXPECT_EQ(s.Dump("c26", "0x13"), datakit::ImageOver(preTesk, s.preloadTesk)) << row.faults;
         EXPECT_EQ(s.Dump("c26", "0x71"), teskExpected) << row.faults;
     }
+}
+
+// The 25xx keeps its preload table too; its region is written with the
+// plain region write, and the boot code and firmware follow as usual.
+TEST(DataFiles, PreloadTableOfThe25xx) {
+    upd::Scene s("dat_25xx");
+    const auto flash = datakit::ImageOver(datakit::PreloadFields(Preload(12, 0x0301, 1, 2, 0)),
+                                          std::vector<uint8_t>(kPreloadSize, 0xFF));
+    WriteBytes(s.path() / "pre25.bin", flash);
+    const std::string host = upd::Host({R"({"name": "c25", "device_id": "0x2532", "subsys_vendor": "0x1D7A",
+      "subsys_device": "0x0301", "model": "CXR2532-2P", "serial": "S25", "chips": [{"flash_size": "0x100000",
+      "ports": [{}, {}], "regions": [
+      {"code": "0x07", "size": "0x40000", "offset": "0", "boot": {"bios": "3.10", "fcode": "4.01", "efi": "6.00",
+       "device_id": "0x2532"}},
+      {"code": "0x13", "size": "0x1000", "offset": "0x50000", "file": "pre25.bin"},
+      {"code": "0x01", "size": "0x40000", "offset": "0x80000", "firmware": {"version": "8.1.0", "chip": "2532",
+       "mbi": "3.0.0"}},
+      {"code": "0xFF"}]}]})"});
+    s.Files(host, kTable, upd::kControl25);
+    s.Kit({"multiboot", "--chip", "2532", "mbi25.bin"});
+    const auto fields = datakit::PreloadFields(Preload(12, 0x0301, 1, 10, 0));
+    fs::create_directories(s.path() / "x1D7Ax0301");
+    e2e::WriteFile(s.path() / "x1D7Ax0301" / "FWA83xxB.DAT", DatText(fields));
+    auto r = s.Tf({});
+    EXPECT_EQ(r.status, 0) << r.out;
+    // Port 2 finds the table as new as the file.
+    EXPECT_EQ(upd::Count(r.out, "Updating firmware preload table of HBA instance"), 1u) << r.out;
+    const auto writes = s.Writes();
+    ASSERT_EQ(s.WriteList(), (std::vector<std::string>{"0:0x13", "0:0x07", "0:0x01"}));
+    EXPECT_EQ(writes[0].fn, "TvxUpdateOptionRomEx");
+    auto dump = e2e::Run(TF_SIMTOOL, {"dump", ".", "c25/0", "0x13", "dump.bin"}, s.path());
+    ASSERT_EQ(dump.status, 0) << dump.err;
+    EXPECT_EQ(Bytes(e2e::ReadFile(s.path() / "dump.bin")), datakit::ImageOver(fields, flash));
+}
+
+// A 28xx takes the PEP file but has no PEP board config to compare or
+// write: not applied, with or without --force.
+TEST(DataFiles, PepFileOnA28xxIsNeverWritten) {
+    upd::Scene s("dat_28xx");
+    WriteBytes(s.path() / "pep_cf.bin",
+               datakit::ImageOver(datakit::PepFields(Pep(1, 0, 0, 0)), std::vector<uint8_t>(0x20000, 0)));
+    s.Files(upd::Host({R"({"name": "c28", "device_id": "0x2281", "subsys_vendor": "0x1D7A",
+      "subsys_device": "0x0501", "model": "CXR2281", "serial": "S28", "chips": [{"ports": [{}], "regions": [
+      {"code": "0xCF", "size": "0x20000", "file": "pep_cf.bin"}, {"code": "0xFF"}]}]})"}),
+            kTable, upd::kControl25);
+    fs::create_directories(s.path() / "x1D7Ax0501");
+    e2e::WriteFile(s.path() / "x1D7Ax0501" / "PEP27BC.dat", DatText(datakit::PepFields(Pep(2, 0, 0, 0))));
+    auto plain = s.Tf({});
+    EXPECT_TRUE(s.Writes().empty());
+    EXPECT_TRUE(Has(plain.out, "\nUpdate not needed. The PEP board config version of HBA 0 (CXR2281) is newer than "
+                               "the version of this file.\n"))
+        << plain.out;
+    auto forced = s.Tf({"--force"});
+    EXPECT_TRUE(Has(forced.out, "\nUnable to continue. File validation failed (")) << forced.out;
+    EXPECT_TRUE(s.Writes().empty());
 }
 
 // An inbox driver: each run that takes the adapter refuses it (PEP and
