@@ -2,6 +2,7 @@
 // PEP27BC.dat when the file's version is newer (or with --force), and the
 // version display of /pbc.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -174,8 +175,14 @@ int BuildPEPBoardConfig(std::span<const uint8_t> file, const AdapterFacts &facts
         OutputLevelMessage(LEVEL_DEBUG, "%s: data file has no checksum field", trace);
         return DAT_INVALID_FIELD;
     }
+    // The checksum covers every word the image is validated over, not only
+    // the words the file laid down: bytes of the adapter's region beyond
+    // the file's fields (kept as they were) would otherwise leave a region
+    // that no longer validates. Where they sum to zero, as a region built
+    // from a data file does, both give the same value.
+    const size_t covered = std::max(laid, std::min(image.size(), kPEPImageSize)) & ~static_cast<size_t>(3);
     WriteLE32(image, *checksumAt, 0);
-    uint32_t sum = Compute32BitsChecksum(image, laid);
+    uint32_t sum = Compute32BitsChecksum(image, covered);
     WriteLE32(image, *checksumAt, sum);
     OutputLevelMessage(LEVEL_DEBUG, "%s: Calculated checksum=0x%x", trace, sum);
     return DAT_OK;

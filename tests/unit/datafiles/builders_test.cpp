@@ -78,6 +78,21 @@ TEST(PepBuilder, ImageChecksIdsAndSignature) {
     }
 }
 
+// Bytes of the adapter's region beyond the file's fields stay, and the
+// region still validates as a whole.
+TEST(PepBuilder, RegionBytesBeyondTheFileStayValid) {
+    std::vector<uint8_t> region(datfile::kPEPImageSize, 0);
+    for (size_t i = 0x1000; i < 0x1100; ++i)
+        region[i] = static_cast<uint8_t>(i * 13);
+    const std::vector<uint8_t> before = region;
+    ASSERT_EQ(datfile::BuildPEPBoardConfig(FileBytes(datakit::PepFields(datakit::PepOptions{})),
+                                           Facts(25, 0x1D7A, 0x0301), region, "f", "t"),
+              0);
+    EXPECT_TRUE(std::equal(region.begin() + 64, region.end(), before.begin() + 64));
+    uint8_t v[4];
+    EXPECT_EQ(datfile::GetPEPVersionFromImage(region, v, "t"), 0);
+}
+
 TEST(PepBuilder, ChecksumFieldMustBeAnAlignedWord) {
     const std::vector<datakit::Field> misaligned = {datakit::Num("Signature", 32, 0x5F4C545F),
                                                     datakit::Num("Pad", 8, 0), datakit::Checksum(),
