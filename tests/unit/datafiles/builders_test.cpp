@@ -263,3 +263,29 @@ TEST(TeskBuilder, BadFilesLeaveTheRegionAlone) {
 }
 
 } // namespace
+
+namespace {
+
+// The kit packs bits on its own; it must agree with the documented
+// examples, or the tests above would only check the parser against itself.
+TEST(DataKit, PacksTheDocumentedExamples) {
+    struct Row {
+        std::vector<datakit::Field> fields;
+        std::vector<uint8_t> bytes;
+    };
+    const Row rows[] = {
+        {{datakit::Num("A", 8, 0x0A), datakit::Num("B", 4, 3), datakit::Num("C", 4, 0xC)}, {0x0A, 0xC3}},
+        {{datakit::Num("A", 3, 5, true), datakit::Num("B", 5, 0x1F)}, {0xFD}},
+        {{datakit::Str("S", 4, "AB")}, {0, 0, 0, 0}},
+        {{datakit::Num("W", 16, 0x1234), datakit::Str("S", 2, "xy")}, {0x34, 0x12, 'x', 'y'}},
+    };
+    for (const auto &row : rows) {
+        std::vector<uint8_t> image(8, 0xEE);
+        EXPECT_EQ(datakit::Lay(row.fields, image).bytes, row.bytes.size());
+        EXPECT_EQ(std::vector<uint8_t>(image.begin(), image.begin() + row.bytes.size()), row.bytes);
+    }
+    EXPECT_EQ(datakit::Line(datakit::Num("Major Version Number", 8, 2)), "Major Version Number [0-FFh] = 02");
+    EXPECT_EQ(datakit::Line(datakit::Str("Name", 16, "x")), "Name [\"16\"] = \"x\"");
+}
+
+} // namespace
