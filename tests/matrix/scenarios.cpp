@@ -52,6 +52,12 @@ const std::vector<Scenario> &Scenarios() {
          .args = {"/b", "0", "mbi2532.bin"}, .allMustSucceed = true, .rerunNeedsNothing = false,
          .guards = kClassicGuards},
 
+        // The descriptor table repair of a Tesk FC card: one region written
+        // from its own contents; another run answers 430 (exit status 174)
+        // and writes nothing.
+        {.name = "fdt_tesk_fc", .preset = "fc-tesk-fc", .table = "", .control = "", .images = {},
+         .args = {"/fdt", "0"}, .allMustSucceed = true, .rerunNeedsNothing = true,
+         .guards = {"TvxGetOptionRomEx@0x1A"}, .nothingLeftStatus = 430 & 0xFF},
         // Rows that show defects not mended yet (skipped unless TF_MATRIX_ALL=1).
         {.name = "default_fc23xx_common_bios", .preset = "fc23xx", .table = kTable, .control = kControl23,
          .images = kImages23Common, .args = {}, .allMustSucceed = true, .rerunNeedsNothing = true,
