@@ -4,7 +4,9 @@
 # 28xx) updated online.
 # Usage: demo/run.sh <build dir>
 # Sets up the demo host in <build dir>/demo-run, builds the images with the
-# image kit, shows the host, runs the default update and runs it again.
+# image kit and the 25xx card's firmware preload table with the data-file
+# kit, shows the host, runs the default update (which also applies the
+# preload data file x1D7Ax0301/FWA83xxB.DAT) and runs it again.
 set -euo pipefail
 if [ $# -ne 1 ] || [ ! -d "$1" ]; then
     echo "usage: $0 <build dir>" >&2
@@ -15,7 +17,8 @@ build=$(cd "$1" && pwd)
 tf="$build/src/tarnikflasher"
 kit="$build/tools/tfimagekit"
 sim="$build/sim/tarniksim"
-for b in "$tf" "$kit" "$sim"; do
+datakit="$build/tools/datakit/tfdatakit"
+for b in "$tf" "$kit" "$sim" "$datakit"; do
     [ -x "$b" ] || { echo "missing $b (build the project first)" >&2; exit 2; }
 done
 
@@ -23,6 +26,7 @@ work="$build/demo-run"
 rm -rf "$work"
 mkdir -p "$work/images"
 cp "$here/host.json" "$here/adapters.properties" "$here/tarnikflasher.properties" "$work/"
+cp -r "$here/x1D7Ax0301" "$work/"
 cd "$work"
 export TORVEX_SIM_HOST="$work/host.json"
 # The converged cards wait 5-10 s after each region write for the chip to
@@ -45,6 +49,9 @@ heading "Images built with the image kit"
 "$kit" tesk --ssvid 0x1D7A --ssdid 0x0831 --image-version 2.1.0 images/tesk.bin
 "$kit" fenwar --ssvid 0x1D7A --ssdid 0x0501 --device-id 0x2071 --image-version 2.1.0 images/fenwar2772.bin
 "$kit" zult --ssvid 0x1D7A --ssdid 0x0601 --device-id 0x2281 --image-version 2.5.0 images/zult2882.bin
+# The 25xx card's preload table as its flash holds it now (version 1.2.0).
+"$datakit" preload --cxr 12 --version 1.2.0 --ssdid 0x0301 --image images/preload2532.bin --image-size 0x1000 \
+    images/preload2532-flash.dat
 ls -l images | sed 1d
 
 heading "Host and adapters (tarnikflasher /l)"
