@@ -146,8 +146,9 @@ std::vector<std::string> Check(const Scenario &s, const Baseline &base, const Ca
     for (const auto &[c, want] : base.updated)
         complete += covers(c, written[c]) ? 1 : 0;
 
-    // Data files: a success reported only for a write that succeeded, and
-    // a failure among their calls does not change the exit status.
+    // Data files: a success reported only for a write that succeeded; a
+    // failure up to the last data-file write, with the adapters' update
+    // still complete, leaves the exit status as the fault-free run's.
     if (!s.dataRegions.empty()) {
         std::map<std::string, int> dataWrites;
         for (const Call &w : r.journal)

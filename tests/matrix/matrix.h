@@ -45,7 +45,8 @@ struct Scenario {
     // Configuration data files the command applies before it updates the
     // adapters: the regions they write ("0xCF"). Their writes are not part
     // of an adapter's update, each success they report needs its write,
-    // and a failure among their calls leaves the exit status as it is.
+    // and a failure up to the last of their writes leaves the exit status
+    // as it is whenever the adapters' update still completes.
     std::vector<std::string> dataRegions = {};
     // Data regions rewritten on every run by design, even when nothing is
     // needed: a run after a completed update may write them again, with
