@@ -4,6 +4,8 @@
 
 #include <ostream>
 
+#include "../e2e/datafile_hosts.h"
+
 namespace matrix {
 
 namespace {
@@ -71,6 +73,19 @@ const std::vector<std::string> kTeskGuards = {"TvxGetVariableValue",    "TvxGetO
                                               "TvxGetOptionRomEx@0xA2", "TvxGetOptionRomEx@0x81",
                                               "TvxGetOptionRomEx@0x14", "TvxGetOptionRomEx@0x16"};
 
+// Configuration data files: a 27xx (PEP board config 0xCF, preload table
+// 0x13), a Tesk converged card (board config 0x71, preload table 0x13) and
+// a 25xx, every data file newer than the adapter's contents. A file's
+// bytes rest on the region's current contents and on the subsystem IDs
+// that choose the file.
+std::string DataFileHost(const std::filesystem::path &dir) {
+    dathost::WriteNewerFiles(dir, dathost::WriteHost(dir));
+    return {};
+}
+const std::vector<std::string> kDataFileGuards = {"TvxGetVariableValue", "TvxGetOptionRomEx@0xFF",
+                                                  "TvxGetOptionRomEx@0xCF=>0xCF", "TvxGetOptionRomEx@0x71=>0x71",
+                                                  "TvxGetOptionRomEx@0x13=>0x13"};
+
 } // namespace
 
 const std::vector<Scenario> &Scenarios() {
@@ -123,6 +138,16 @@ const std::vector<Scenario> &Scenarios() {
         {.name = "fdt_tesk_fc", .preset = "fc-tesk-fc", .table = "", .control = "", .images = {},
          .args = {"/fdt", "0"}, .allMustSucceed = true, .rerunNeedsNothing = true,
          .guards = {"TvxGetOptionRomEx@0x1A"}, .nothingLeftStatus = 430 & 0xFF},
+
+        // Data files applied by the default run before the 25xx's update.
+        // The converged board config (0x71) has no version to compare and
+        // is rebuilt on every run: a run after a completed update writes it
+        // again, with the same bytes.
+        {.name = "default_datafiles", .preset = "", .table = dathost::kTable, .control = dathost::kControl,
+         .images = {dathost::kKit25}, .args = {}, .allMustSucceed = true, .rerunNeedsNothing = true,
+         .guards = kDataFileGuards, .makeHost = DataFileHost, .dataRegions = {"0xCF", "0x71", "0x13"},
+         .rewrittenEachRun = {"0x71"}},
+
         // Rows that show defects not mended yet (skipped unless TF_MATRIX_ALL=1).
         {.name = "default_fc23xx_common_bios", .preset = "fc23xx", .table = kTable, .control = kControl23,
          .images = kImages23Common, .args = {}, .allMustSucceed = true, .rerunNeedsNothing = true,
