@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <set>
 #include <sstream>
+#include <string_view>
 
 #include "matrix.h"
 
@@ -45,13 +46,24 @@ struct Baseline {
 
 std::string WriteKey(const Call &c) { return c.chip + " " + c.region; }
 
-bool GuardMatches(const Scenario &s, const Call &c) {
+// Whether the failed call c guards later writes to the chip; ownOnly: only
+// writes to the region it read.
+bool GuardMatches(const Scenario &s, const Call &c, bool &ownOnly) {
     const std::string fn = CallName(c);
-    for (const auto &g : s.guards) {
+    for (std::string g : s.guards) {
+        constexpr std::string_view kOwn = "/own";
+        ownOnly = g.size() > kOwn.size() && g.compare(g.size() - kOwn.size(), kOwn.size(), kOwn) == 0;
+        if (ownOnly) g.resize(g.size() - kOwn.size());
         if (g == fn) return true;
         if (g == fn + "@" + c.param || g == fn + "@" + c.region) return true;
     }
     return false;
+}
+
+const std::string *RecordText(const Scenario &s, const std::string &region) {
+    for (const auto &[r, text] : s.records)
+        if (r == region) return &text;
+    return nullptr;
 }
 
 // Everything wrong with one faulted run; empty when it behaved.
@@ -90,9 +102,10 @@ std::vector<std::string> Check(const Scenario &s, const Baseline &base, const Ca
     }
 
     // No write after a failed read the bytes rest on, unless read again.
-    if (GuardMatches(s, *fault)) {
+    if (bool ownOnly = false; GuardMatches(s, *fault, ownOnly)) {
         for (const Call &w : r.journal) {
             if (!w.Write() || !w.Succeeded() || w.seq < fault->seq || w.chip != fault->chip) continue;
+            if (ownOnly && w.region != fault->region) continue;
             bool reread = false;
             for (const Call &g : r.journal)
                 reread = reread || (g.seq > fault->seq && g.seq < w.seq && g.chip == fault->chip && g.status == 0 &&
@@ -103,12 +116,13 @@ std::vector<std::string> Check(const Scenario &s, const Baseline &base, const Ca
 
     // Claims of success: one per update that completed. An update is a
     // run of writes to one chip; it completed when every region the
-    // fault-free run wrote there was written.
+    // fault-free run wrote there was written, the records of the update
+    // aside.
     auto covers = [&](const std::string &chip, const std::set<std::string> &regions) {
         auto it = base.updated.find(chip);
         if (it == base.updated.end()) return false;
         for (const auto &region : it->second)
-            if (regions.count(region) == 0) return false;
+            if (RecordText(s, region) == nullptr && regions.count(region) == 0) return false;
         return true;
     };
     int completedUpdates = 0;
@@ -129,6 +143,15 @@ std::vector<std::string> Check(const Scenario &s, const Baseline &base, const Ca
     int complete = 0;
     for (const auto &[c, want] : base.updated)
         complete += covers(c, written[c]) ? 1 : 0;
+    // A record of a completed update that was not written is reported.
+    for (const auto &[c, want] : base.updated) {
+        if (!covers(c, written[c])) continue;
+        for (const auto &region : want) {
+            const std::string *text = RecordText(s, region);
+            if (text != nullptr && written[c].count(region) == 0 && r.out.find(*text) == std::string::npos)
+                bad.push_back("did not report that " + c + " " + region + " was not written (\"" + *text + "\")");
+        }
+    }
     const int adapters = static_cast<int>(base.updated.size());
     if (SuccessMessages(r.out) > completedUpdates) bad.push_back("success message for an update that did not complete");
     if (SummaryUpdated(r.out) > completedUpdates) bad.push_back("summary counts an update that did not complete");

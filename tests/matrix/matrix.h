@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace matrix {
@@ -30,7 +31,9 @@ struct Scenario {
     bool rerunNeedsNothing = false;
     // Reads the written bytes or their validation rest on: "<fn>" or
     // "<fn>@<param or region>". After such a read failed, the adapter may
-    // be written only once the same read succeeded again.
+    // be written only once the same read succeeded again. A guard ending
+    // in "/own" holds only for writes to the region read (a VPD copy whose
+    // read failed; the other copies do not rest on it).
     std::vector<std::string> guards;
     // A defect the row shows that is not mended yet: the matrix skips the
     // row, naming it, unless TF_MATRIX_ALL=1.
@@ -40,6 +43,10 @@ struct Scenario {
     // rerunNeedsNothing): 1 for the default run, another for commands that
     // report "already done" in their own way.
     int nothingLeftStatus = 1;
+    // Regions that record a completed update (VPD version keywords, memo
+    // block) and the text by which the run must report a failure to write
+    // one: the update counts as completed without them.
+    std::vector<std::pair<std::string, std::string>> records = {};
 };
 
 // True when rows with a pending defect run too (TF_MATRIX_ALL=1).
