@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace matrix {
@@ -32,7 +33,9 @@ struct Scenario {
     // "<fn>@<param or region>", optionally "...=><region>" when only that
     // region's writes rest on it. After such a read failed, the adapter (or
     // that region of it) may be written only once the same read succeeded
-    // again.
+    // again. A guard ending in "/own" holds only for writes to the region
+    // read (a VPD copy whose read failed; the other copies do not rest on
+    // it).
     std::vector<std::string> guards;
     // A defect the row shows that is not mended yet: the matrix skips the
     // row, naming it, unless TF_MATRIX_ALL=1.
@@ -56,6 +59,10 @@ struct Scenario {
     // needed: a run after a completed update may write them again, with
     // the bytes the fault-free run wrote.
     std::vector<std::string> rewrittenEachRun = {};
+    // Regions that record a completed update (VPD version keywords, memo
+    // block) and the text by which the run must report a failure to write
+    // one: the update counts as completed without them.
+    std::vector<std::pair<std::string, std::string>> records = {};
 };
 
 // Success reports of the data files per "<instance> <region>".
