@@ -63,6 +63,17 @@ struct Scenario {
     // block) and the text by which the run must report a failure to write
     // one: the update counts as completed without them.
     std::vector<std::pair<std::string, std::string>> records = {};
+    // A second path the command takes by design when one of these calls
+    // fails (a failed version or capability query: the offline update).
+    // The fault matrix holds such a run to a fault-free run on the host as
+    // alternativeHost changes it to take that path.
+    std::vector<std::string> alternativeAfter = {};
+    std::string (*alternativeHost)(const std::filesystem::path &dir) = nullptr;
+    // Dual-bank chips: the regions kept in two copies (set 1, set 2). After
+    // a power cut the chip is reset, and the power-cut matrix compares the
+    // set it then runs, not the copy it does not run nor the status records
+    // that choose between them.
+    std::vector<std::pair<uint32_t, uint32_t>> setPairs = {};
 };
 
 // Success reports of the data files per "<instance> <region>".
@@ -117,6 +128,10 @@ class Host {
     // Digest of every region of every chip ("<card>/<chip> <region>" ->
     // FNV-1a 64) as the library reads it now.
     std::map<std::string, std::string> Flash(const std::filesystem::path &dir) const;
+    // Resets every dual-bank chip (a power loss: it restarts on the set its
+    // records designate) and returns the set each one runs ("<card>/<chip>"
+    // -> 1 or 2).
+    std::map<std::string, uint32_t> ResetChips(const std::filesystem::path &dir) const;
     const std::filesystem::path &root() const { return root_; }
 
   private:

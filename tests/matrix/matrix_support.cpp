@@ -332,4 +332,28 @@ std::map<std::string, std::string> Host::Flash(const fs::path &dir) const {
     return flash;
 }
 
+std::map<std::string, uint32_t> Host::ResetChips(const fs::path &dir) const {
+    std::map<std::string, uint32_t> sets;
+    setenv("TORVEX_SIM_HOST", (dir / "host.json").c_str(), 1);
+    setenv("TORVEX_SIM_JOURNAL", "off", 1);
+    unsetenv("TORVEX_SIM_READONLY");
+    unsetenv("TORVEX_SIM_FAULTS");
+    TvxSimReset();
+    for (uint32_t inst = 0; inst < 256; ++inst) {
+        char card[64] = {};
+        uint32_t chip = 0, port = 0;
+        if (TvxSimGetInstanceInfo(inst, card, sizeof card, &chip, &port) != TVX_STATUS_OK) break;
+        const std::string where = std::string(card) + "/" + std::to_string(chip);
+        uint32_t set = 0, generation = 0;
+        if (sets.count(where) != 0 || TvxSimGetRunningSet(inst, &set, &generation) != TVX_STATUS_OK) continue;
+        if (TvxSimResetChip(inst) != TVX_STATUS_OK || TvxSimGetRunningSet(inst, &set, &generation) != TVX_STATUS_OK)
+            set = 0; // shows as a chip that runs neither set
+        sets[where] = set;
+    }
+    TvxSimReset();
+    unsetenv("TORVEX_SIM_HOST");
+    unsetenv("TORVEX_SIM_JOURNAL");
+    return sets;
+}
+
 } // namespace matrix
