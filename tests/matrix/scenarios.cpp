@@ -52,21 +52,14 @@ const std::vector<Scenario> &Scenarios() {
          .args = {"/b", "0", "mbi2532.bin"}, .allMustSucceed = true, .rerunNeedsNothing = false,
          .guards = kClassicGuards},
 
-        // Rows that show defects not mended yet (skipped unless TF_MATRIX_ALL=1).
+        // A 23xx whose option ROM carries a common BIOS (stamped with the
+        // board's IDs and model name), and the four-port card of two chips.
         {.name = "default_fc23xx_common_bios", .preset = "fc23xx", .table = kTable, .control = kControl23,
          .images = kImages23Common, .args = {}, .allMustSucceed = true, .rerunNeedsNothing = true,
-         .guards = kClassicGuards,
-         .faultPending = "after a failed node-property read (TvxGetHbaDeviceNodeProperty#0) the common BIOS is "
-                         "stamped with a blank model name and written, status 0"},
+         .guards = kClassicGuards},
         {.name = "default_fc25xx_4port", .preset = "fc25xx-4port", .table = kTable4Port, .control = kControl4Port,
          .images = kImages25, .args = {}, .allMustSucceed = true, .rerunNeedsNothing = true,
-         .guards = kClassicGuards,
-         .faultPending = "two-chip card: with port 0 not opened (TvxOpenDevice#0) or a VPD read failed "
-                         "(TvxGetVpd#8) one chip keeps its old flash while the run reports success, status 0; "
-                         "after the second chip's NVRAM read failed (TvxGetNVRam#5) its BIOS is stamped with "
-                         "subsystem vendor ID 0",
-         .cutPending = "two-chip card cut off after the first chip's writes: the next default run finds nothing "
-                       "to update (status 1) and the second chip keeps its old flash"},
+         .guards = kClassicGuards},
     };
     // clang-format on
     return kRows;
