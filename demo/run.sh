@@ -2,7 +2,9 @@
 # Demo of a classic FC flash update on a simulated host.
 # Usage: demo/run.sh <build dir>
 # Sets up the demo host in <build dir>/demo-run, builds the images with the
-# image kit, shows the host, runs the default update and runs it again.
+# image kit and the 25xx card's firmware preload table with the data-file
+# kit, shows the host, runs the default update (which also applies the
+# preload data file x1D7Ax0301/FWA83xxB.DAT) and runs it again.
 set -euo pipefail
 if [ $# -ne 1 ] || [ ! -d "$1" ]; then
     echo "usage: $0 <build dir>" >&2
@@ -12,7 +14,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
 tf="$build/src/tarnikflasher"
 kit="$build/tools/tfimagekit"
-for b in "$tf" "$kit"; do
+datakit="$build/tools/datakit/tfdatakit"
+for b in "$tf" "$kit" "$datakit"; do
     [ -x "$b" ] || { echo "missing $b (build the project first)" >&2; exit 2; }
 done
 
@@ -20,6 +23,7 @@ work="$build/demo-run"
 rm -rf "$work"
 mkdir -p "$work/images"
 cp "$here/host.json" "$here/adapters.properties" "$here/tarnikflasher.properties" "$work/"
+cp -r "$here/x1D7Ax0301" "$work/"
 cd "$work"
 export TORVEX_SIM_HOST="$work/host.json"
 
@@ -35,6 +39,9 @@ heading "Images built with the image kit"
 "$kit" optionrom23 --chip 2312 --bios 1.90 --fcode 1.19 images/rom2312.bin
 "$kit" multiboot --chip 2432 --bios 3.28 --efi 6.01 --fcode 4.03 --fw 8.2.1 --mbi 3.1.2 images/mbi2432.bin
 "$kit" multiboot --chip 2532 --bios 3.28 --efi 6.01 --fcode 4.03 --fw 8.2.1 --mbi 3.1.2 images/mbi2532.bin
+# The 25xx card's preload table as its flash holds it now (version 1.2.0).
+"$datakit" preload --cxr 12 --version 1.2.0 --ssdid 0x0301 --image images/preload2532.bin --image-size 0x1000 \
+    images/preload2532-flash.dat
 ls -l images | sed 1d
 
 heading "Host and adapters (tarnikflasher /l)"

@@ -52,6 +52,12 @@ const std::vector<Scenario> &Scenarios() {
          .args = {"/b", "0", "mbi2532.bin"}, .allMustSucceed = true, .rerunNeedsNothing = false,
          .guards = kClassicGuards},
 
+        // The descriptor table repair of a Tesk FC card: one region written
+        // from its own contents; another run answers 430 (exit status 174)
+        // and writes nothing.
+        {.name = "fdt_tesk_fc", .preset = "fc-tesk-fc", .table = "", .control = "", .images = {},
+         .args = {"/fdt", "0"}, .allMustSucceed = true, .rerunNeedsNothing = true,
+         .guards = {"TvxGetOptionRomEx@0x1A"}, .nothingLeftStatus = 430 & 0xFF},
         // A 23xx whose option ROM carries a common BIOS (stamped with the
         // board's IDs and model name), and the four-port card of two chips.
         {.name = "default_fc23xx_common_bios", .preset = "fc23xx", .table = kTable, .control = kControl23,
