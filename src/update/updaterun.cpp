@@ -91,6 +91,14 @@ ChipKey ChipOf(const TVXDevice *d) {
 
 bool IsFirstPortOfChip(const TVXDevice *d) { return ((d->chipProperty.PciSlotNumber >> 5) & 1u) == 0; }
 
+// The first port of d's chip is in the HBA list (its own versions decided
+// whether the chip is updated).
+bool HasFirstPortOfChip(const TVXDevice *d) {
+    for (const TVXDevice *r = g_HBAList.first; r != nullptr; r = r->next)
+        if (r != d && IsFirstPortOfChip(r) && ChipOf(r) == ChipOf(d)) return true;
+    return false;
+}
+
 // Chips whose update this run started (written, or failed on the way).
 std::vector<ChipKey> g_triedChips;
 
@@ -419,12 +427,13 @@ int updateOptionROMAllHBAs(TVXDevice * /*singleDevice*/, int bAllPorts, int /*iO
             OutputLevelMessage(LEVEL_INFO, "HBA %d - %s does not need to be upgraded.", inst, model);
         }
     }
-    // A chip that needs the update but whose carrying port did not take it
-    // up (that port is missing, or its own versions are already current, as
-    // after an update cut off between the chips) is updated through its
-    // first port; without one it stays a needed update that was not done.
+    // A chip that no port of this run took up: when this is its first port
+    // (the carrying port found its own chip current, as after an update cut
+    // off between the two chips of a card) the chip is updated through it;
+    // when its first port is there, that port's versions decided; when it
+    // is missing, the update was needed and not done.
     for (auto &[d, imageFile] : carried) {
-        if (ChipTried(d)) {
+        if (ChipTried(d) || (!IsFirstPortOfChip(d) && HasFirstPortOfChip(d))) {
             --needed;
             continue;
         }

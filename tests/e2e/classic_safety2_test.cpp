@@ -152,6 +152,26 @@ TEST(ClassicSafety2, FourPortCardSummaryTellsEveryChip) {
     }
 }
 
+// A current card whose second port's versions could not be read: the
+// first port decides for the chip, so nothing is needed.
+TEST(ClassicSafety2, CurrentChipWithAnUnreadSecondPortNeedsNothing) {
+    upd::FlashVersions current;
+    current.bios = "3.28";
+    current.efi = "6.01";
+    current.fcode = "4.03";
+    current.fw = "8.2.1";
+    current.mbi = "3.1.2";
+    upd::Scene s("safe2_current");
+    s.Files(upd::Host({MultibootCard("b", "2432", "0x0200", "RFDB", {MultibootChip("2432", current, 2)})}), upd::kTable,
+            "0x0200,0x1D7A,CXR2432-2P,3.28,6.01,4.03,8.02.01,mbi24.bin,3.01.02\n");
+    s.Kit({"multiboot", "--chip", "2432", "mbi24.bin"});
+    s.Faults(Fault("TvxGetHbaDeviceNodeProperty", 1, 0));
+    auto r = s.Tf({});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("\nInfo: No updates required.\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(s.Writes().empty());
+}
+
 // The power cut off after the first chip (or the second chip's boot code)
 // was written: the next run updates the second chip through its first
 // port, and a third run needs nothing.
