@@ -28,6 +28,22 @@ const char *const kControl4Port = "0x0302,0x1D7A,CXR2564,3.28,6.01,4.03,8.02.01,
 const char *const kControl23 = "0x0101,0x1D7A,CXR2312,1.91,0.00,1.20,0.00.00,rom2312.bin,0.00.00\n";
 const char *const kControl25 = "0x0301,0x1D7A,CXR2562,3.28,6.01,4.03,8.02.01,mbi2532.bin,3.01.02\n";
 
+// The 27xx and 28xx cards of the dual-bank presets, updated online with
+// family images built for them.
+const char *const kTableDualBank = "0x0501,0x1D7A,CXR2772,Dual port 32Gb FC HBA,TRUE\n"
+                                   "0x0601,0x1D7A,CXR2882,Dual port 64Gb FC HBA,TRUE\n";
+const std::vector<std::vector<std::string>> kImagesFenwar = {
+    {"fenwar", "--ssvid", "0x1D7A", "--ssdid", "0x0501", "--device-id", "0x2071", "fenwar.bin"}};
+const std::vector<std::vector<std::string>> kImagesZult = {{"zult", "--ssvid", "0x1D7A", "--ssdid", "0x0601",
+                                                            "--device-id", "0x2281", "--image-version", "2.5.0",
+                                                            "zult.bin"}};
+const char *const kControlZult = "0x0601,0x1D7A,CXR2882-2P,3.28,6.01,4.03,9.01.02,zult.bin,2.05.00\n";
+// The online update rests on the NVRAM's subsystem IDs, the status
+// records, the running boot code and board configuration.
+const std::vector<std::string> kOnlineGuards = {"TvxGetVariableValue", "TvxGetOptionRomEx@0x95",
+                                                "TvxGetOptionRomEx@0x96", "TvxGetOptionRomEx@0x07",
+                                                "TvxGetOptionRomEx@0xBA"};
+
 // The classic paths patch the subsystem IDs into the boot images and keep
 // the current contents where the image does not reach.
 const std::vector<std::string> kClassicGuards = {"TvxGetVariableValue", "TvxGetOptionRomEx@0xFF"};
@@ -109,6 +125,30 @@ const std::vector<Scenario> &Scenarios() {
         {.name = "b_instance_fc25xx", .preset = "fc25xx-2port", .table = kTable, .control = "", .images = kImages25,
          .args = {"/b", "0", "mbi2532.bin"}, .allMustSucceed = true, .rerunNeedsNothing = false,
          .guards = kClassicGuards},
+
+        // The 27xx and 28xx online updates. Their image copies carry the
+        // time of the run (the layout table's time stamp behind the boot
+        // code, to the minute; the memo block's update time, to the
+        // second), so their bytes equal the fault-free run's only within
+        // the same minute or second; and a run after a cut past the record
+        // flip writes the other set (the records designate the new one and
+        // no reset happens here), so the flash can't equal the fault-free
+        // run's. The set consistency after every cut is proven by
+        // tests/e2e/online_powercut_test.cpp.
+        {.name = "b_instance_fc27xx_online", .preset = "fc27xx", .table = kTableDualBank, .control = "",
+         .images = kImagesFenwar, .args = {"/b", "0", "fenwar.bin"}, .allMustSucceed = true,
+         .rerunNeedsNothing = false, .guards = kOnlineGuards,
+         .faultPending = "time-stamped copies differ from the fault-free run once the minute or second changed; a "
+                         "failed version or capability query (TvxGetVersion#0, TvxGetFlashUpdateCapabilities#0) "
+                         "takes the offline path, which writes the primary set; a memo block write that fails "
+                         "after the record flip (TvxGetOptionRomLayout#10) is only logged and the run ends "
+                         "'update complete', status 0",
+         .cutPending = "a run after a cut past the record flip writes the other set; time-stamped copies differ"},
+        {.name = "default_fc28xx_online", .preset = "fc28xx", .table = kTableDualBank, .control = kControlZult,
+         .images = kImagesZult, .args = {}, .allMustSucceed = true, .rerunNeedsNothing = true,
+         .guards = kOnlineGuards,
+         .faultPending = "time-stamped copies differ from the fault-free run once the minute or second changed",
+         .cutPending = "a run after a cut past the record flip writes the other set; time-stamped copies differ"},
 
         // The descriptor table repair of a Tesk FC card: one region written
         // from its own contents; another run answers 430 (exit status 174)
