@@ -61,17 +61,21 @@ constexpr const char *kBootFcoeNames[] = {""};
 constexpr uint32_t kBootTesk[] = {0x07, 0xA2};
 constexpr const char *kBootTeskNames[] = {"FC ", "FCoE "};
 
+// The VPD the adapter reports its installed versions from (FC VPD 0 on the
+// first generation, 0x81 on Tesk) is written last: a run cut off before it
+// finds the adapter still down-level, and the next run refreshes every copy
+// again instead of leaving the others with the old version keywords.
 constexpr VpdStep kFirstGenVpd[] = {
-    {0x14, "Updating Adapter FCoE VPD... ", VpdRefresh::FcPair, 0},
     {0x2C, "Updating Adapter NIC VPD... ", VpdRefresh::NicPair, 0},
+    {0x14, "Updating Adapter FCoE VPD... ", VpdRefresh::FcPair, 0},
 };
 constexpr VpdStep kLarkVpd[] = {
     {0x81, "Updating Adapter VPD... ", VpdRefresh::Lark, 0},
 };
 constexpr VpdStep kTeskVpd[] = {
-    {0x81, "Updating Adapter NIC/CNA VPD... ", VpdRefresh::Lark, 0},
     {0x14, "Updating Adapter FC VPD... ", VpdRefresh::TeskFc, 0},
     {0x16, "Updating Adapter FC VPD... ", VpdRefresh::TeskFc, 5000},
+    {0x81, "Updating Adapter NIC/CNA VPD... ", VpdRefresh::Lark, 0},
 };
 
 constexpr uint32_t kFirstGenSequence[] = {0x2E, 0x41, 0x45, 0x40, 0x07, 0x01};

@@ -12,6 +12,7 @@
 #include "multiregion/activeregions.h"
 #include "multiregion/imgstatus.h"
 #include "multiregion/regionio.h"
+#include "oss/oss.h"
 #include "update/flashregion.h"
 #include "update/regions.h"
 
@@ -22,14 +23,8 @@ constexpr int kZultType = 27;
 constexpr char kToolId[4] = {'Z', 'V', 'F', 'L'};
 constexpr uint8_t kToolVersion[4] = {2, 2, 0, 3};
 
-bool SystemClock(std::tm &now) {
-    std::time_t t = std::time(nullptr);
-    if (t == static_cast<std::time_t>(-1)) return false;
-    const std::tm *local = std::localtime(&t);
-    if (local == nullptr) return false;
-    now = *local;
-    return true;
-}
+// The program's one local clock, which tests can pin.
+bool SystemClock(std::tm &now) { return OSSGetLocalTime(now); }
 
 FlashMemoClock g_memoClock = SystemClock;
 

@@ -122,7 +122,8 @@ std::string OSSFormatBannerTime(const std::tm &local);
 
 // Local time now. False when the system cannot give it. Tests pin the
 // answer with OSSPinLocalTime (a null time pins "unavailable") and release
-// it with OSSUnpinLocalTime.
+// it with OSSUnpinLocalTime; a separate process run by a test is pinned by
+// TARNIK_FIXED_TIME="YYYY-MM-DD hh:mm:ss".
 bool OSSGetLocalTime(std::tm &out);
 void OSSPinLocalTime(const std::tm *pinned);
 void OSSUnpinLocalTime();

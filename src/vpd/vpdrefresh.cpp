@@ -143,7 +143,80 @@ bool ReadRetried(const char *name, TVXDevice *device, std::vector<uint8_t> &buf,
     return false;
 }
 
+// Reads one FC VPD region and rewrites its version fields in buf; nothing is
+// written to the adapter. 0 when buf is ready to be written.
+int EditFcVpdRegion(TVXDevice *device, const ImageVersionRecord *versions, uint32_t region, size_t vpdSize,
+                    std::vector<uint8_t> &buf) {
+    static const char kName[] = "UpdateFCVpdRegion";
+    if (device == nullptr || versions == nullptr) {
+        OutputLevelMessage(LEVEL_DEBUG, "UpdateFCVpdRegion: pDevice is NULL");
+        return VPD_NO_ADAPTER;
+    }
+    if (region != 0x14 && region != 0x16) {
+        OutputLevelMessage(LEVEL_DEBUG, "UpdateFCVpdRegion: Detected invalid region number, iRegionNo=0x%X", region);
+        return VPD_BAD_REGION;
+    }
+    if (!Allocate(buf, vpdSize)) {
+        OutputLevelMessage(LEVEL_DEBUG, "UpdateFCVpdRegion:: Unable to allocate memory for VPD!");
+        return VPD_NO_MEMORY;
+    }
+    int st = getHBAOptionROMInfos(device, buf, region);
+    if (st != 0) {
+        OutputLevelMessage(LEVEL_DEBUG, "UpdateFCVpdRegion: getHBAOptionROMInfos failed, returns %d", st);
+        return st;
+    }
+    if ((st = CheckTags(kName, buf)) != 0) return st;
+    if ((st = EditFcFields(kName, buf, *versions)) != 0) return st;
+    const ComponentVersion &m = versions->image;
+    st = EditMultiboot(buf, VpdMultibootText(m.major, m.minor, m.subMinor));
+    if (st != 0) {
+        OutputLevelMessage(LEVEL_DEBUG, "UpdateFCVpdRegion: Failed to update Flash Image Version, status=%d", st);
+        return st;
+    }
+    return 0;
+}
+
+// The same for a NIC VPD region, whose multi-boot version comes from the
+// image layout table header.
+int EditNicVpdRegion(TVXDevice *device, std::span<const uint8_t> iltHeader, uint32_t region, size_t vpdSize,
+                     std::vector<uint8_t> &buf) {
+    static const char kName[] = "UpdateNicVpdRegion";
+    if (device == nullptr || iltHeader.size() < 16) {
+        OutputLevelMessage(LEVEL_DEBUG, "UpdateNicVpdRegion: pDevice is NULL");
+        return VPD_NO_ADAPTER;
+    }
+    if (region != 0x2C && region != 0x2D) {
+        OutputLevelMessage(LEVEL_DEBUG, "UpdateNicVpdRegion: Detected invalid region number, iRegionNo=0x%X", region);
+        return VPD_BAD_NIC_REGION;
+    }
+    if (!Allocate(buf, vpdSize)) {
+        OutputLevelMessage(LEVEL_DEBUG, "UpdateNicVpdRegion:: Unable to allocate memory for VPD!");
+        return VPD_NO_MEMORY;
+    }
+    int st = getHBAOptionROMInfos(device, buf, region);
+    if (st != 0) {
+        OutputLevelMessage(LEVEL_DEBUG, "UpdateNicVpdRegion: getHBAOptionROMInfos failed, returns %d", st);
+        return st;
+    }
+    if ((st = CheckTags(kName, buf)) != 0) return st;
+    st = EditMultiboot(buf, VpdMultibootText(iltHeader[13], iltHeader[14], iltHeader[15]));
+    if (st != 0) {
+        OutputLevelMessage(LEVEL_DEBUG, "UpdateNicVpdRegion: UpdateVpdField failed, returns %d", st);
+        return st;
+    }
+    return 0;
+}
+
 using PairUpdate = int (*)(TVXDevice *, const void *, uint32_t, size_t, uint8_t *, uint16_t);
+using PairEdit = int (*)(TVXDevice *, const void *, uint32_t, size_t, std::vector<uint8_t> &);
+
+int FcPairEdit(TVXDevice *d, const void *src, uint32_t region, size_t size, std::vector<uint8_t> &buf) {
+    return EditFcVpdRegion(d, static_cast<const ImageVersionRecord *>(src), region, size, buf);
+}
+
+int NicPairEdit(TVXDevice *d, const void *src, uint32_t region, size_t size, std::vector<uint8_t> &buf) {
+    return EditNicVpdRegion(d, *static_cast<const std::span<const uint8_t> *>(src), region, size, buf);
+}
 
 int FcPairUpdate(TVXDevice *d, const void *src, uint32_t region, size_t size, uint8_t *save, uint16_t reset) {
     return UpdateFCVpdRegion(d, static_cast<const ImageVersionRecord *>(src), region, size, save, reset);
@@ -155,16 +228,20 @@ int NicPairUpdate(TVXDevice *d, const void *src, uint32_t region, size_t size, u
 }
 
 // Both copies of a VPD pair, restoring a blank or damaged copy from the
-// other one's freshly written image.
-int UpdatePair(const char *name, const char *kind, TVXDevice *device, PairUpdate update, const void *src, uint32_t vpd0,
-               uint32_t vpd1, size_t vpdSize, uint16_t disableReset) {
+// other one's freshly updated image. Copy 0 is the one the adapter reports
+// its installed versions from, so it is written last: a run cut off before
+// it still finds the adapter down-level and refreshes both copies again.
+int UpdatePair(const char *name, const char *kind, TVXDevice *device, PairEdit edit, PairUpdate update, const void *src,
+               uint32_t vpd0, uint32_t vpd1, size_t vpdSize, uint16_t disableReset) {
     std::vector<uint8_t> saved;
     if (!Allocate(saved, vpdSize)) {
         OutputLevelMessage(LEVEL_DEBUG, "%s:: Unable to allocate memory for VPD!", name);
         return VPD_NO_MEMORY;
     }
-    int st = update(device, src, vpd0, vpdSize, saved.data(), disableReset);
+    std::vector<uint8_t> image0;
+    int st = edit(device, src, vpd0, vpdSize, image0);
     if (st == 0) {
+        std::memcpy(saved.data(), image0.data(), std::min(vpdSize, image0.size()));
         int st1 = update(device, src, vpd1, vpdSize, nullptr, disableReset);
         if (st1 == 0) {
             OutputLevelMessage(LEVEL_DEBUG, "%s: Successfully update and flash %s VPD 1!", name, kind);
@@ -186,6 +263,14 @@ int UpdatePair(const char *name, const char *kind, TVXDevice *device, PairUpdate
         } else {
             st = st1;
         }
+        // Copy 0 is written whatever became of copy 1; its own failure
+        // outranks copy 1's.
+        const int st0 = WriteVpd(edit == FcPairEdit ? "UpdateFCVpdRegion" : "UpdateNicVpdRegion", device, image0, vpd0,
+                                 disableReset,
+                                 edit == FcPairEdit ? "UpdateFCVpdRegion: Flash VPD completes successfully!"
+                                                    : "UpdateNicVpdRegion: Flash VPD completes successfully!",
+                                 nullptr, vpdSize);
+        if (st0 != 0) st = st0;
     } else if (st == VPD_REGION_DAMAGED || st == VPD_REGION_BLANK) {
         OutputLevelMessage(LEVEL_DEBUG, "%s: Detected corrupted or blank %s VPD 0. Now try to restore from %s VPD 1...",
                            name, kind, kind);
@@ -202,7 +287,7 @@ int UpdatePair(const char *name, const char *kind, TVXDevice *device, PairUpdate
             } else {
                 // The region routine's name heads this line, as in its own failures.
                 OutputLevelMessage(LEVEL_DEBUG, "%s: Unable to flash %s VPD 0 (0x%X - %s).\n",
-                                   update == FcPairUpdate ? "UpdateFCVpdRegion" : "UpdateNicVpdRegion", kind, lib,
+                                   edit == FcPairEdit ? "UpdateFCVpdRegion" : "UpdateNicVpdRegion", kind, lib,
                                    LibraryErrorText(lib).c_str());
             }
         } else {
@@ -244,66 +329,20 @@ VpdText VpdDellMultibootText(uint8_t major, uint8_t minor, uint8_t subMinor) {
 
 int UpdateFCVpdRegion(TVXDevice *device, const ImageVersionRecord *versions, uint32_t region, size_t vpdSize,
                       uint8_t *save, uint16_t disableReset) {
-    static const char kName[] = "UpdateFCVpdRegion";
-    if (device == nullptr || versions == nullptr) {
-        OutputLevelMessage(LEVEL_DEBUG, "UpdateFCVpdRegion: pDevice is NULL");
-        return VPD_NO_ADAPTER;
-    }
-    if (region != 0x14 && region != 0x16) {
-        OutputLevelMessage(LEVEL_DEBUG, "UpdateFCVpdRegion: Detected invalid region number, iRegionNo=0x%X", region);
-        return VPD_BAD_REGION;
-    }
     std::vector<uint8_t> buf;
-    if (!Allocate(buf, vpdSize)) {
-        OutputLevelMessage(LEVEL_DEBUG, "UpdateFCVpdRegion:: Unable to allocate memory for VPD!");
-        return VPD_NO_MEMORY;
-    }
-    int st = getHBAOptionROMInfos(device, buf, region);
-    if (st != 0) {
-        OutputLevelMessage(LEVEL_DEBUG, "UpdateFCVpdRegion: getHBAOptionROMInfos failed, returns %d", st);
-        return st;
-    }
-    if ((st = CheckTags(kName, buf)) != 0) return st;
-    if ((st = EditFcFields(kName, buf, *versions)) != 0) return st;
-    const ComponentVersion &m = versions->image;
-    st = EditMultiboot(buf, VpdMultibootText(m.major, m.minor, m.subMinor));
-    if (st != 0) {
-        OutputLevelMessage(LEVEL_DEBUG, "UpdateFCVpdRegion: Failed to update Flash Image Version, status=%d", st);
-        return st;
-    }
-    return WriteVpd(kName, device, buf, region, disableReset, "UpdateFCVpdRegion: Flash VPD completes successfully!",
-                    save, vpdSize);
+    const int st = EditFcVpdRegion(device, versions, region, vpdSize, buf);
+    if (st != 0) return st;
+    return WriteVpd("UpdateFCVpdRegion", device, buf, region, disableReset,
+                    "UpdateFCVpdRegion: Flash VPD completes successfully!", save, vpdSize);
 }
 
 int UpdateNicVpdRegion(TVXDevice *device, std::span<const uint8_t> iltHeader, uint32_t region, size_t vpdSize,
                        uint8_t *save, uint16_t disableReset) {
-    static const char kName[] = "UpdateNicVpdRegion";
-    if (device == nullptr || iltHeader.size() < 16) {
-        OutputLevelMessage(LEVEL_DEBUG, "UpdateNicVpdRegion: pDevice is NULL");
-        return VPD_NO_ADAPTER;
-    }
-    if (region != 0x2C && region != 0x2D) {
-        OutputLevelMessage(LEVEL_DEBUG, "UpdateNicVpdRegion: Detected invalid region number, iRegionNo=0x%X", region);
-        return VPD_BAD_NIC_REGION;
-    }
     std::vector<uint8_t> buf;
-    if (!Allocate(buf, vpdSize)) {
-        OutputLevelMessage(LEVEL_DEBUG, "UpdateNicVpdRegion:: Unable to allocate memory for VPD!");
-        return VPD_NO_MEMORY;
-    }
-    int st = getHBAOptionROMInfos(device, buf, region);
-    if (st != 0) {
-        OutputLevelMessage(LEVEL_DEBUG, "UpdateNicVpdRegion: getHBAOptionROMInfos failed, returns %d", st);
-        return st;
-    }
-    if ((st = CheckTags(kName, buf)) != 0) return st;
-    st = EditMultiboot(buf, VpdMultibootText(iltHeader[13], iltHeader[14], iltHeader[15]));
-    if (st != 0) {
-        OutputLevelMessage(LEVEL_DEBUG, "UpdateNicVpdRegion: UpdateVpdField failed, returns %d", st);
-        return st;
-    }
-    return WriteVpd(kName, device, buf, region, disableReset, "UpdateNicVpdRegion: Flash VPD completes successfully!",
-                    save, vpdSize);
+    const int st = EditNicVpdRegion(device, iltHeader, region, vpdSize, buf);
+    if (st != 0) return st;
+    return WriteVpd("UpdateNicVpdRegion", device, buf, region, disableReset,
+                    "UpdateNicVpdRegion: Flash VPD completes successfully!", save, vpdSize);
 }
 
 int UpdateLarkVpdRegion(TVXDevice *device, const ImageVersionRecord *versions, uint32_t region, size_t vpdSize,
@@ -346,14 +385,14 @@ int UpdateLarkVpdRegion(TVXDevice *device, const ImageVersionRecord *versions, u
 
 int UpdateAndRestoreFCVpds(TVXDevice *device, const ImageVersionRecord *versions, size_t vpdSize,
                            uint16_t disableReset) {
-    return UpdatePair("UpdateAndRestoreFCVpds", "FC", device, FcPairUpdate, versions, 0x14, 0x16, vpdSize,
+    return UpdatePair("UpdateAndRestoreFCVpds", "FC", device, FcPairEdit, FcPairUpdate, versions, 0x14, 0x16, vpdSize,
                       disableReset);
 }
 
 int UpdateAndRestoreNicVpds(TVXDevice *device, std::span<const uint8_t> iltHeader, size_t vpdSize,
                             uint16_t disableReset) {
-    return UpdatePair("UpdateAndRestoreNicVpds", "NIC", device, NicPairUpdate, &iltHeader, 0x2C, 0x2D, vpdSize,
-                      disableReset);
+    return UpdatePair("UpdateAndRestoreNicVpds", "NIC", device, NicPairEdit, NicPairUpdate, &iltHeader, 0x2C, 0x2D,
+                      vpdSize, disableReset);
 }
 
 int UpdateAndRestoreLarkVPD(TVXDevice *device, const ImageVersionRecord *versions, size_t vpdSize,

@@ -180,7 +180,7 @@ TEST(Converged, DefaultRunWritesEveryRegionInOrder) {
     };
     const std::vector<Row> rows = {
         {&kFirstGen,
-         {{"cna81", {"0x2E", "0x41", "0x45", "0x40", "0x07", "0x01", "0x14", "0x16", "0x2C", "0x2D"}}},
+         {{"cna81", {"0x2E", "0x41", "0x45", "0x40", "0x07", "0x01", "0x2D", "0x2C", "0x16", "0x14"}}},
          {"Updating Adapter NIC MPI Config Parameters... Success", "Updating Adapter NIC EDC FW... Success",
           "Updating Adapter FCoE Boot Code... Success", "Updating Adapter FCoE VPD... Success",
           "Updating Adapter NIC VPD... Success", "Updating Flash on HBA port(s) -  CXR8152. Please wait..."},
@@ -197,7 +197,7 @@ TEST(Converged, DefaultRunWritesEveryRegionInOrder) {
           "Region 0x97 successfully updated (7 of 7)"},
          {{0x81, {{"RM", "020100"}, {"VV", "FFV02.01.00"}}}}},
         {&kTesk,
-         {{"cna83", {"0x2E", "0xA2", "0x4F", "0x70", "0x72", "0x73", "0xA4", "0x97", "0xDF", "0x81", "0x14", "0x16"}}},
+         {{"cna83", {"0x2E", "0xA2", "0x4F", "0x70", "0x72", "0x73", "0xA4", "0x97", "0xDF", "0x14", "0x16", "0x81"}}},
          {"Updating Adapter FCoE Boot Code... Success", "Updating Adapter NIC/CNA FW... Success",
           "Updating Adapter FCoE FW... Success", "Updating Adapter Flash Memo Block... Success",
           "Updating Adapter NIC/CNA VPD... Success", "Updating Adapter FC VPD... Success"},
@@ -298,9 +298,9 @@ TEST(Converged, FcVpdRestoredFromTwin) {
         bool twinsEqual;
     };
     const std::vector<Row> rows = {
-        {"VPD 1 damaged", 0x16, damaged, 2, {"0x14", "0x16", "0x2C", "0x2D"}, true},
-        {"VPD 0 damaged", 0x14, damaged, 2, {"0x16", "0x14", "0x2C", "0x2D"}, true},
-        {"VPD 1 blank, single port", 0x16, std::string(1, '\xFF'), 1, {"0x14", "0x2C", "0x2D"}, false},
+        {"VPD 1 damaged", 0x16, damaged, 2, {"0x2D", "0x2C", "0x16", "0x14"}, true},
+        {"VPD 0 damaged", 0x14, damaged, 2, {"0x2D", "0x2C", "0x16", "0x14"}, true},
+        {"VPD 1 blank, single port", 0x16, std::string(1, '\xFF'), 1, {"0x2D", "0x2C", "0x14"}, false},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);

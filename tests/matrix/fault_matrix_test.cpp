@@ -69,6 +69,12 @@ bool GuardMatches(const Scenario &s, const Call &c, std::string &only) {
     return false;
 }
 
+const std::string *RecordText(const Scenario &s, const std::string &region) {
+    for (const auto &[r, text] : s.records)
+        if (r == region) return &text;
+    return nullptr;
+}
+
 // Everything wrong with one faulted run; empty when it behaved.
 std::vector<std::string> Check(const Scenario &s, const Baseline &base, const Case &k, const RunResult &r) {
     const std::string &fn = k.fn;
@@ -119,12 +125,13 @@ std::vector<std::string> Check(const Scenario &s, const Baseline &base, const Ca
 
     // Claims of success: one per update that completed. An update is a
     // run of writes to one chip; it completed when every region the
-    // fault-free run wrote there was written.
+    // fault-free run wrote there was written, the records of the update
+    // aside.
     auto covers = [&](const std::string &chip, const std::set<std::string> &regions) {
         auto it = base.updated.find(chip);
         if (it == base.updated.end()) return false;
         for (const auto &region : it->second)
-            if (regions.count(region) == 0) return false;
+            if (RecordText(s, region) == nullptr && regions.count(region) == 0) return false;
         return true;
     };
     int completedUpdates = 0;
@@ -145,6 +152,15 @@ std::vector<std::string> Check(const Scenario &s, const Baseline &base, const Ca
     int complete = 0;
     for (const auto &[c, want] : base.updated)
         complete += covers(c, written[c]) ? 1 : 0;
+    // A record of a completed update that was not written is reported.
+    for (const auto &[c, want] : base.updated) {
+        if (!covers(c, written[c])) continue;
+        for (const auto &region : want) {
+            const std::string *text = RecordText(s, region);
+            if (text != nullptr && written[c].count(region) == 0 && r.out.find(*text) == std::string::npos)
+                bad.push_back("did not report that " + c + " " + region + " was not written (\"" + *text + "\")");
+        }
+    }
 
     // Data files: a success reported only for a write that succeeded; a
     // failure up to the last data-file write, with the adapters' update

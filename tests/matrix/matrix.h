@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace matrix {
@@ -56,6 +57,10 @@ struct Scenario {
     // needed: a run after a completed update may write them again, with
     // the bytes the fault-free run wrote.
     std::vector<std::string> rewrittenEachRun = {};
+    // Regions that record a completed update (VPD version keywords, memo
+    // block) and the text by which the run must report a failure to write
+    // one: the update counts as completed without them.
+    std::vector<std::pair<std::string, std::string>> records = {};
 };
 
 // Success reports of the data files per "<instance> <region>".

@@ -269,7 +269,10 @@ RunResult Host::Run(const fs::path &dir, const std::string &faults) const {
                                               {"TORVEX_SIM_JOURNAL", ""},
                                               {"TORVEX_SIM_READONLY", ""},
                                               {"TORVEX_SIM_FAULTS", ""},
-                                              {"TARNIK_NO_SLEEP", "1"}};
+                                              {"TARNIK_NO_SLEEP", "1"},
+                                              // Every run stamps the same update time into the layout
+                                              // table copies and the memo block.
+                                              {"TARNIK_FIXED_TIME", "2026-03-14 09:26:53"}};
     fs::remove(dir / "journal.jsonl");
     if (!faults.empty()) {
         WriteText(dir / "faults.json", faults);
