@@ -218,7 +218,12 @@ int doCXRCheckForOptionROM(TVXDevice *device) {
     case 24: return OPTROM_KIND_TESK;
     case 25: return OPTROM_KIND_FENWAR;
     case 26: return OPTROM_KIND_NOT_SUPPORTED;
+#ifdef TF_EARLIER_RELEASE
+    // The earlier release carries no 28xx update: refused as not supported.
+    case 27: return OPTROM_KIND_NOT_SUPPORTED;
+#else
     case 27: return OPTROM_KIND_ZULT;
+#endif
     default: return OPTROM_KIND_UNSUPPORTED;
     }
 }
