@@ -2,7 +2,7 @@
 # Builds the Windows deliverables and makes their ZIPs in out/windows/packages:
 #   tarnikflasher_x64-<version>-win64.zip         program + README.txt
 #   tarnikflasher_x64-earlier-release-win64.zip   earlier release + README.txt
-#   tarnikflasher-testkit-<version>-win64.zip     simulated torvex.dll, tarniksim.exe, README.txt, SIMULATOR.txt
+#   tarnikflasher-testkit-<version>-win64.zip     simulated torvex.dll, tarniksim.exe, TESTKIT.txt, SIMULATOR.txt
 # Then lists each ZIP and checks that no release ZIP carries torvex.dll.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,7 +21,7 @@ for z in zips:
     names = [n for n in zipfile.ZipFile(z).namelist() if not n.endswith("/")]
     print(f"{z}: {', '.join(sorted(names))}")
     kit = "testkit" in z.name
-    need = {"torvex.dll", "tarniksim.exe", "README.txt"} if kit else {"tarnikflasher.exe", "README.txt"}
+    need = {"torvex.dll", "tarniksim.exe", "TESTKIT.txt"} if kit else {"tarnikflasher.exe", "README.txt"}
     if not need <= set(names):
         print(f"  missing: {sorted(need - set(names))}"); ok = False
     if not kit and any(n.lower().endswith("torvex.dll") for n in names):

@@ -163,6 +163,32 @@ kit="$work/kit"
 if [ -f "$kit/host.json" ]; then compare "tarniksim.exe show" win lin; result "tarniksim.exe show" $?
 else result "tarniksim.exe init" 1; fi
 
+# The packages: the release ZIP and the test kit unzipped into one folder
+# rehearse an update run as the kit's TESTKIT.txt tells.
+reh="$work/rehearsal"
+if rm -rf "$win/packages" && (cd "$win" && cpack --config CPackConfig.cmake >/dev/null 2>&1) &&
+    python3 - "$win/packages" "$reh" <<'PY'
+import pathlib, sys, zipfile
+zips = sorted(pathlib.Path(sys.argv[1]).glob("*.zip"))
+release = [z for z in zips if z.name.startswith("tarnikflasher_x64-") and "earlier" not in z.name]
+kit = [z for z in zips if "testkit" in z.name]
+if len(release) != 1 or len(kit) != 1 or any("torvex.dll" in zipfile.ZipFile(z).namelist() for z in release):
+    sys.exit(1)
+for z in release + kit:
+    zipfile.ZipFile(z).extractall(sys.argv[2])
+PY
+then
+    cp "$root/demo/adapters.properties" "$reh/"
+    (cd "$reh" && wine tarniksim.exe init sim fc25xx-2port >/dev/null 2>&1 &&
+        TORVEX_SIM_HOST="$reh/sim/host.json" wine tarnikflasher.exe /q >q.out 2>q.err)
+    ok=$?
+    [ $ok -eq 0 ] && [ "$(grep -c "Flash Image (MBI) Version" "$reh/q.out")" -eq 2 ] && [ ! -s "$reh/q.err" ] || {
+        ok=1; cat "$reh/q.out" "$reh/q.err" 2>/dev/null; }
+    result "packages: release and test kit rehearsal" $ok
+else
+    result "packages: made, release ZIP without torvex.dll" 1
+fi
+
 echo "wine checks: $passed passed, $failed failed out of $((passed + failed))"
 
 # The end-to-end suite against the Windows program.
