@@ -25,6 +25,8 @@ run_ctest() { # preset
 }
 
 run_ctest debug
+e2e=$(sed -nE 's/^e2e +=.*\(([0-9]+) tests?\)/\1/p' "$logdir/debug.ctest.log" 2>/dev/null | tail -1)
+[ -n "$e2e" ] && summary+=("  (debug includes the end-to-end suite on the Linux build: $e2e tests)")
 run_ctest sanitizers
 # Windows build (current and earlier release) under Wine: a few checks
 # beside the Linux build, then the whole end-to-end suite again.
