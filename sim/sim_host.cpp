@@ -281,7 +281,7 @@ void ParseRegion(const json &j, const std::string &path, Region &r, const Defaul
     r.code = uint32_t(o.Num("code", 0, 1, 0xFFFF));
     if (!o.Has("code")) Fail(o.Path("code"), "missing");
     r.whole = r.code == 0xFF;
-    r.size = uint32_t(o.Num("size", 0, r.whole ? 0 : 1, 0x10000000));
+    r.size = uint32_t(o.Num("size", 0, 0, 0x10000000));
     if (!r.whole && !o.Has("size")) Fail(o.Path("size"), "missing");
     if (auto off = o.OptNum("offset", 0, 0x10000000))
         r.offset = *off;

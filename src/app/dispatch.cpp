@@ -75,11 +75,8 @@ TVXDevice *FindSelectedHBA() {
 int TargetedUpdate() {
     if (g_iAdapterSelect == ADAPTER_SELECT_ALL)
         return DoFlashUpdateAllAdaptersFromFile(g_szMBIFile, 1, g_iFamilyType, g_bAllPorts);
+    // No adapter matching the selection is refused there with status 19.
     TVXDevice *dev = FindSelectedHBA();
-    if (dev == nullptr) {
-        OutputLevelMessage(LEVEL_DEBUG, "ExecuteCommand: no adapter matches the selection, nothing written");
-        return 0;
-    }
     return DoFlashUpdateAdapterPortFromFile(dev, g_szMBIFile, 1, g_iFamilyType, g_bAllPorts, 1, 1);
 }
 

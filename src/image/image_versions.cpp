@@ -5,12 +5,8 @@
 #include <string>
 
 #include "app/output.h"
-#include "inventory/cxrtype.h"
-#include "vpd/vpd.h"
 
 namespace {
-
-constexpr size_t kVpdValueSize = 256;
 
 // Decimal value of at most len characters from text at pos (non-digits
 // end the number; positions past the text give nothing).
@@ -21,23 +17,6 @@ uint8_t DecimalAt(const std::string &text, size_t pos, size_t len) {
         value = value * 10 + static_cast<unsigned>(text[i] - '0');
     }
     return static_cast<uint8_t>(value & 0xFF);
-}
-
-// Flash memo block of the Fenwar and Zult families: not readable yet, so
-// the installed versions of these adapters stay unknown.
-int ReadFlashMemoBlock(TVXDevice *device, uint8_t *out48) {
-    (void)device;
-    (void)out48;
-    OutputLevelMessage(LEVEL_DEBUG, "GetAdapterFlashMemoBlock: memo block region unreadable");
-    return 37;
-}
-
-int ReadVpd(TVXDevice *device, const char *keyword, std::string &value) {
-    char buffer[kVpdValueSize] = {0};
-    int st = RetrieveSpecificVPDField(device, keyword, buffer, sizeof(buffer));
-    buffer[sizeof(buffer) - 1] = '\0';
-    value = st == 0 ? buffer : "";
-    return st;
 }
 
 } // namespace
@@ -86,75 +65,4 @@ void ParseVpdDigitVersion(const char *text, uint8_t *out, int count) {
     }
     for (int i = 0; i < count; ++i)
         out[i] = DecimalAt(digits, static_cast<size_t>(i) * 2, 2);
-}
-
-int GetExistingCNAFlashImageVersions(TVXDevice *device, InstalledImageVersions *versions) {
-    if (device == nullptr || versions == nullptr) return 8;
-    int type = GetCxrType(device);
-    if (type >= 10 && type <= 12) return getMBImageVersionInFirmwareFromAdapter(device, &versions->mbi);
-    if (type >= 25) {
-        uint8_t memo[48] = {0};
-        int st = ReadFlashMemoBlock(device, memo);
-        if (st == 0) {
-            versions->mbi.ExistingMultibootVersionMajor = memo[20];
-            versions->mbi.ExistingMultibootVersionMinor = memo[21];
-            versions->mbi.ExistingMultibootVersionSubMinor = memo[22];
-        }
-        return st;
-    }
-
-    std::string value;
-    int st = ReadVpd(device, "V1", value);
-    if (st != 0)
-        OutputLevelMessage(
-            LEVEL_DEBUG, "GetExistingCNAFlashImageVersions: Unable to retrieve FC EFI Version from VPD, status=%d", st);
-    ParseVpdTwoPartVersion(value.c_str(), versions->fcEfiVer);
-
-    st = ReadVpd(device, "V3", value);
-    if (st != 0)
-        OutputLevelMessage(
-            LEVEL_DEBUG, "GetExistingCNAFlashImageVersions: Unable to retrieve FC Firmware Version from VPD, status=%d",
-            st);
-    ParseVpdFirmwareVersion(value.c_str(), versions->riscFwVer);
-
-    st = ReadVpd(device, "V4", value);
-    if (st != 0)
-        OutputLevelMessage(LEVEL_DEBUG,
-                           "GetExistingCNAFlashImageVersions: Unable to retrieve FC BIOS Version from VPD, status=%d",
-                           st);
-    ParseVpdTwoPartVersion(value.c_str(), versions->fcBiosVer);
-
-    st = ReadVpd(device, "V5", value);
-    if (st != 0)
-        OutputLevelMessage(LEVEL_DEBUG,
-                           "GetExistingCNAFlashImageVersions: Unable to retrieve FC FCode Version from VPD, status=%d",
-                           st);
-    ParseVpdTwoPartVersion(value.c_str(), versions->fcFcodeVer);
-
-    int mbiStatus = 0;
-    for (const char *kw : {"VV", "RM", "V9"}) {
-        mbiStatus = ReadVpd(device, kw, value);
-        if (mbiStatus == 0) break;
-        OutputLevelMessage(LEVEL_DEBUG,
-                           "GetExistingCNAFlashImageVersions: Unable to retrieve %s (MBI Version) from VPD, status=%d",
-                           kw, mbiStatus);
-    }
-    uint8_t mbi[3] = {0, 0, 0};
-    ParseVpdDigitVersion(value.c_str(), mbi, 3);
-    versions->mbi.ExistingMultibootVersionMajor = mbi[0];
-    versions->mbi.ExistingMultibootVersionMinor = mbi[1];
-    versions->mbi.ExistingMultibootVersionSubMinor = mbi[2];
-
-    st = ReadVpd(device, "VA", value);
-    if (st != 0) {
-        OutputLevelMessage(LEVEL_DEBUG,
-                           "GetExistingCNAFlashImageVersions: Unable to retrieve FFV Version from VPD, status=%d", st);
-        return mbiStatus;
-    }
-    uint8_t ffv[3] = {0, 0, 0};
-    ParseVpdDigitVersion(value.c_str(), ffv, 3);
-    versions->ffvVer[0] = ffv[0];
-    versions->ffvVer[1] = ffv[1];
-    versions->ffvVer[3] = ffv[2];
-    return mbiStatus;
 }

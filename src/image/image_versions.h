@@ -1,11 +1,10 @@
-// Versions installed on a converged or newer adapter, read back from its
-// firmware, its VPD or its flash memo block.
+// Versions installed on a converged or newer adapter (the record the
+// installed-version readers fill) and the parsers of their VPD texts.
 #pragma once
 
 #include <cstdint>
 
 #include "image/mbi_version.h"
-#include "inventory/tvxdevice.h"
 
 struct InstalledImageVersions {
     uint8_t fcBiosVer[2];  // major, minor
@@ -16,11 +15,7 @@ struct InstalledImageVersions {
     uint8_t ffvVer[4];     // major, minor, unfilled, build
 };
 
-// Fills the record (zero-filled by the caller): 0 success, 8 no adapter,
-// else the status of the failing source.
-int GetExistingCNAFlashImageVersions(TVXDevice *device, InstalledImageVersions *versions);
-
-// VPD value parsers (exposed for tests).
+// VPD value parsers.
 // Major from characters 0-1, minor from 3-4 (decimal).
 void ParseVpdTwoPartVersion(const char *text, uint8_t out[2]);
 // Firmware version: 8-character, 11-character or dotted variable form.

@@ -1,12 +1,10 @@
 // Multi-boot image version block (64 bytes at 0x3FFC0 of flash region 1 of
-// the 24xx/25xx-class adapters) and its read from an adapter.
+// the 24xx/25xx-class adapters).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
-
-#include "inventory/tvxdevice.h"
 
 constexpr uint32_t MBI_VERSION_BLOCK_OFFSET = 0x3FFC0u;
 constexpr uint32_t MBI_VERSION_BLOCK_SIZE = 0x40u;
@@ -22,6 +20,3 @@ struct MultibootVersion {
 // Takes the version from a 64-byte block (0.00.00 without the signature,
 // or when the block is shorter than its fields); always 0.
 int getMBImageVersionInFirmware(std::span<const uint8_t> block, MultibootVersion *version);
-// Reads the block from the adapter's flash: 0, 8 no adapter, 286 virtual
-// port, 36 the fallback read failed.
-int getMBImageVersionInFirmwareFromAdapter(TVXDevice *device, MultibootVersion *version);

@@ -1,6 +1,5 @@
 // Adapter information displays: port status text, the /i block, the host
-// information with the adapter summary (/l) and the multi-boot image
-// version block (/q).
+// information with the adapter summary (/l).
 #pragma once
 
 #include <cstddef>
@@ -38,8 +37,6 @@ int PrintHBAGenInfos(TVXDevice *device);
 int PrintHBASummary();
 // /l host lines.
 int PrintHostInfo();
-// /q block of one HBA list record; 0, 8 for no device, 10 out of memory.
-int DisplayHBAMBIVersion(TVXDevice *device);
 
 // 1 when the first number of the firmware version text is 8 or more.
 int isFirmwareWithFECSupport(const char *fwVersion);

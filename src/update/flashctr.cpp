@@ -8,8 +8,8 @@
 #include <string>
 
 #include "app/output.h"
-#include "image/image_versions.h"
 #include "inventory/cxrtype.h"
+#include "update/installed_versions.h"
 
 FlashCtrEntry *g_pFlashCtrList = nullptr;
 
@@ -18,6 +18,7 @@ namespace {
 // A physical line is read in pieces of at most this many characters.
 constexpr int kLinePiece = 254;
 constexpr size_t kVersionTextMax = 11;
+const char kDisplayDashes[] = "----------------------------------------------------------------------";
 
 // Copies at most maxLen characters of src into dst (dst has maxLen + 1).
 void CopyCut(char *dst, size_t maxLen, const std::string &src) {
@@ -252,4 +253,33 @@ FlashCtrEntry *BuildFlashCtrListFromHBA(TVXDevice *device, FlashCtrEntry *out) {
         }
     }
     return out;
+}
+
+int DisplayHBAMBIVersion(TVXDevice *device) {
+    if (device == nullptr) return 8;
+    FlashCtrEntry versions{};
+    BuildFlashCtrListFromHBA(device, &versions);
+    char mbi[16];
+    std::snprintf(mbi, sizeof(mbi), "%02d.%02d.%02d", versions.mbiVer[0], versions.mbiVer[1], versions.mbiVer[2]);
+    OutputLevelMessage(
+        LEVEL_DEBUG,
+        "HBA DisplayHBAMBIVersion: HBA %d (%s) ssdid=%s ssvid=%s %d.%02d %d.%02d %d.%02d %d.%02d.%02d %s "
+        "%02d.%02d.%02d",
+        device->instance, versions.model, versions.ssdid, versions.ssvid, versions.biosVer[0], versions.biosVer[1],
+        versions.efiVer[0], versions.efiVer[1], versions.fcodeVer[0], versions.fcodeVer[1], versions.fwVer[0],
+        versions.fwVer[1], versions.fwVer[2], versions.imageFile, versions.mbiVer[0], versions.mbiVer[1],
+        versions.mbiVer[2]);
+    OutputLevelMessage(LEVEL_DEBUG, "DisplayHBAMBIVersion: HBA %d - %s MBI version=%s", device->instance,
+                       versions.model, mbi);
+    const uint8_t *p = device->portProperty.PortWWN;
+    OutputMessage("%s", kDisplayDashes);
+    OutputMessage("HBA Instance                   : %d", device->instance);
+    OutputMessage(
+        "HBA Model                      : %s",
+        std::string(device->nodeProperty.Model, strnlen(device->nodeProperty.Model, sizeof(device->nodeProperty.Model)))
+            .c_str());
+    OutputMessage("Port Name                      : %02X-%02X-%02X-%02X-%02X-%02X-%02X-%02X", p[0], p[1], p[2], p[3],
+                  p[4], p[5], p[6], p[7]);
+    OutputMessage("Flash Image (MBI) Version      : %s", std::strcmp(mbi, "00.00.00") == 0 ? "N/A" : mbi);
+    return 0;
 }

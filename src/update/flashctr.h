@@ -31,6 +31,9 @@ int BuildFlashCtrListFromFile(const char *path);
 FlashCtrEntry *GetVersionFromFlashCtrFile(const TVXDevice *device, FlashCtrEntry *out);
 // Fills out from the versions in the adapter's flash; null without adapter.
 FlashCtrEntry *BuildFlashCtrListFromHBA(TVXDevice *device, FlashCtrEntry *out);
+// /q block of one HBA list record: the multi-boot image version in its
+// flash; 0, 8 for no device.
+int DisplayHBAMBIVersion(TVXDevice *device);
 // Debug trace of a list.
 void PrintFlashCtrVersionList(const FlashCtrEntry *head);
 // Frees every entry of the flash control list.

@@ -1,5 +1,6 @@
-// Option-ROM region primitives and the region update of the classic FC
-// adapters.
+// Region update of the classic FC adapters: the checks a user file must
+// pass, the patching of its boot images and the writes of the requested
+// regions.
 
 #include "update/optionrom.h"
 
@@ -15,41 +16,16 @@
 #include "image/pcirom.h"
 #include "inventory/cxrtype.h"
 #include "oss/oss.h"
-
-OptionROMRequest *g_ptrOptionROMRequest = nullptr;
+#include "update/flashregion.h"
 
 namespace {
 
-// Upper bound of layout entries accepted from the library; a count beyond
-// it is taken as a broken answer.
-constexpr uint32_t MAX_LAYOUT_ENTRIES = 4096;
 // Source position of the firmware region inside a whole-flash image.
 constexpr size_t ALL_IMAGE_FW_OFFSET = 0x80000;
 
-constexpr uint32_t FILE_ALL_SMALL = 0x10000;
-constexpr uint32_t FILE_ALL_128K = 0x20000;
-constexpr uint32_t FILE_BOOT_MAX = 0x40000;
-constexpr uint32_t FILE_FW_MIN = 0x10000;
 constexpr size_t MBI_FW_MAX = 0x40000;
 constexpr size_t MBI_BOOT_SIZE = 0x40000;
 constexpr size_t MBI_ALL_SIZE = 0x100000;
-
-std::string ErrorText(uint32_t status) {
-    char text[256] = {};
-    TvxGetErrorString(status, text, sizeof(text));
-    text[sizeof(text) - 1] = '\0';
-    return text;
-}
-
-bool EqualNoCase(const char *a, const char *b) {
-    if (a == nullptr || b == nullptr) return false;
-    size_t la = std::strlen(a);
-    if (la != std::strlen(b)) return false;
-    for (size_t i = 0; i < la; ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 bool AllocZeroed(std::vector<uint8_t> &buf, size_t size) {
     try {
@@ -60,108 +36,26 @@ bool AllocZeroed(std::vector<uint8_t> &buf, size_t size) {
     return true;
 }
 
-// Holds the program mutex for the lifetime of the object.
-class ProgramLock {
-  public:
-    ProgramLock() : held_(OSSEnterCriticalSection() == 0) {}
-    ~ProgramLock() {
-        if (held_) OSSLeaveCriticalSection();
-    }
-    ProgramLock(const ProgramLock &) = delete;
-    ProgramLock &operator=(const ProgramLock &) = delete;
-
-  private:
-    bool held_;
-};
-
-// Queries the region layout in two calls: the header alone for the count,
-// then the whole block. 0 or the library's status; TVX_ERR_NO_MEMORY when
-// the block cannot be allocated.
-uint32_t QueryLayout(const TVXDevice *device, std::vector<TVX_REGION_ENTRY> &layout) {
-    layout.clear();
-    TVX_OPTION_ROM_LAYOUT header{};
-    header.Size = 8;
-    uint32_t st = TvxGetOptionRomLayout(device->handle, 0, &header);
-    if (st != TVX_STATUS_OK && st != TVX_ERR_BUFFER_TOO_SMALL) return st;
-    uint32_t count = header.Count;
-    if (count == 0) return TVX_STATUS_OK;
-    if (count > MAX_LAYOUT_ENTRIES) return TVX_ERR_GENERAL;
-    std::vector<uint32_t> block;
-    try {
-        block.assign(2 + 2 * static_cast<size_t>(count), 0);
-    } catch (const std::bad_alloc &) {
-        return TVX_ERR_NO_MEMORY;
-    }
-    auto *full = reinterpret_cast<TVX_OPTION_ROM_LAYOUT *>(block.data());
-    full->Size = static_cast<uint32_t>(block.size() * sizeof(uint32_t));
-    full->Count = count;
-    st = TvxGetOptionRomLayout(device->handle, 0, full);
-    if (st != TVX_STATUS_OK) return st;
-    // Never trust a count above the room given.
-    uint32_t n = full->Count < count ? full->Count : count;
-    try {
-        layout.reserve(n);
-    } catch (const std::bad_alloc &) {
-        return TVX_ERR_NO_MEMORY;
-    }
-    for (uint32_t i = 0; i < n; ++i)
-        layout.push_back({block[2 + 2 * i], block[3 + 2 * i]});
-    return TVX_STATUS_OK;
-}
-
-bool IsResetAnswer(uint32_t st) { return st == TVX_RESULT_MPI_RESET || st == TVX_RESULT_CXR_RESET; }
-
-// Region read with the reset retry rule; the last library result.
-uint32_t ReadRegionWithRetry(const char *who, const TVXDevice *device, uint8_t *buf, uint32_t size, uint32_t region) {
-    uint32_t st = TVX_STATUS_OK;
-    for (int calls = 1;; ++calls) {
-        st = TvxGetOptionRomEx(device->handle, 0, buf, size, region);
-        if (!IsResetAnswer(st) || calls >= OPTROM_RESET_MAX_CALLS) break;
-        OutputLevelMessage(LEVEL_DEBUG, "%s: Waiting for CXR reset (0x%x - %s)", who, st, ErrorText(st).c_str());
-        OSSSleep(OPTROM_RESET_WAIT_MS);
-    }
-    return st;
-}
-
-const TVX_REGION_ENTRY *FindRegion(const std::vector<TVX_REGION_ENTRY> &layout, uint32_t region) {
-    for (const auto &e : layout)
-        if (e.Region == region) return &e;
-    return nullptr;
-}
-
-// Region write with the reset retry rule.
-uint32_t WriteRegionWithRetry(const TVXDevice *device, const uint8_t *buffer, uint32_t region, uint32_t size,
-                              uint16_t options) {
-    uint32_t st = TVX_STATUS_OK;
-    for (int calls = 1;; ++calls) {
-        OSSBeginCriticalWrite();
-        st = TvxUpdateOptionRomEx2(device->handle, options, buffer, size, region);
-        OSSEndCriticalWrite();
-        if (st == TVX_STATUS_OK) break;
-        if (st == TVX_RESULT_MPI_RESET) {
-            OutputLevelMessage(LEVEL_DEBUG, "AppUpdateOptionRomEx2: Waiting for mpi reset (0x%x - %s)", st,
-                               ErrorText(st).c_str());
-        } else if (st == TVX_RESULT_CXR_RESET) {
-            OutputLevelMessage(LEVEL_DEBUG, "AppUpdateOptionRomEx2: Waiting for CXR reset (0x%x - %s)", st,
-                               ErrorText(st).c_str());
-        } else if (st == TVX_RESULT_RESET_DISABLED) {
-            OutputLevelMessage(LEVEL_DEBUG, "AppUpdateOptionRomEx2: Reset disabled by API (0x%x - %s)", st,
-                               ErrorText(st).c_str());
-            break;
-        } else {
-            OutputLevelMessage(LEVEL_DEBUG, "AppUpdateOptionRomEx2: TvxUpdateOptionRomEx2 returns (0x%x - %s).", st,
-                               ErrorText(st).c_str());
-            break;
-        }
-        if (calls >= OPTROM_RESET_MAX_CALLS) break;
-        OSSSleep(OPTROM_RESET_WAIT_MS);
-    }
-    return st;
-}
-
 bool ListContains(const char *const *list, size_t n, const char *text) {
     for (size_t i = 0; i < n; ++i)
         if (std::strcmp(list[i], text) == 0) return true;
+    return false;
+}
+
+// Chips whose firmware files the program checks (marker and checksums).
+const char *const kFirmwareChips[] = {"CXR2422", "CXR2432", "CXR2532", "CXR8001"};
+
+bool IsFirmwareCheckedChip(const char *hwType) {
+    return hwType != nullptr && ListContains(kFirmwareChips, std::size(kFirmwareChips), hwType);
+}
+
+// Any chip's firmware marker, "CXR??xxFirmware", somewhere in the data.
+bool HasAnyFirmwareMarker(std::span<const uint8_t> data) {
+    static const char kTail[] = "xxFirmware";
+    const size_t tailLen = sizeof(kTail) - 1;
+    for (size_t i = 0; i + 5 + tailLen <= data.size(); ++i)
+        if (std::memcmp(data.data() + i, "CXR", 3) == 0 && std::memcmp(data.data() + i + 5, kTail, tailLen) == 0)
+            return true;
     return false;
 }
 
@@ -181,60 +75,6 @@ bool isCommonEfiDevice(const char *deviceText) {
     return ListContains(kCommonEfiDevices, std::size(kCommonEfiDevices), deviceText);
 }
 
-// ---- Region request ---------------------------------------------------
-
-int addUserOptionROMRequest(const char *regionWord, const char *fileName) {
-    if (g_ptrOptionROMRequest == nullptr) {
-        g_ptrOptionROMRequest = new (std::nothrow) OptionROMRequest{};
-        if (g_ptrOptionROMRequest == nullptr) {
-            OutputLevelMessage(LEVEL_ERROR, "Memory allocation error!");
-            return OPTROM_NO_MEMORY;
-        }
-    }
-    const char *name = fileName != nullptr ? fileName : "";
-    std::FILE *f = std::fopen(name, "rb");
-    if (f == nullptr) {
-        OutputLevelMessage(LEVEL_ERROR, "Unable to open file %s!", name);
-        return OPTROM_CANNOT_OPEN;
-    }
-    long len = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0) len = std::ftell(f);
-    std::fclose(f);
-    if (len < 0 || static_cast<unsigned long>(len) > 0xFFFFFFFFul) {
-        OutputLevelMessage(LEVEL_ERROR, "Unable to open file %s!", name);
-        return OPTROM_CANNOT_WIND;
-    }
-    OptionROMRequest *req = g_ptrOptionROMRequest;
-    req->FileSize = static_cast<uint32_t>(len);
-    std::snprintf(req->FileName, sizeof(req->FileName), "%s", name);
-
-    int result = OPTROM_OK;
-    if (regionWord == nullptr) {
-        req->Region = 0;
-    } else if (EqualNoCase(regionWord, "all")) {
-        req->Region = (req->FileSize == FILE_ALL_128K || req->FileSize == FILE_ALL_SMALL) ? 0 : TVX_OPT_ROM_REGION_ALL;
-    } else if (EqualNoCase(regionWord, "fw")) {
-        if (req->FileSize >= FILE_FW_MIN)
-            req->Region = TVX_OPT_ROM_REGION_FW;
-        else
-            result = OPTROM_BAD_SIZE;
-    } else if (EqualNoCase(regionWord, "boot")) {
-        if (req->FileSize <= FILE_BOOT_MAX)
-            req->Region = TVX_OPT_ROM_REGION_PHBIOS_PHFCODE_PHEFI;
-        else
-            result = OPTROM_BAD_SIZE;
-    }
-    OutputLevelMessage(LEVEL_DEBUG, "addUserOptionROMRequest: OptionROM request file=%s region=0x%x fsize=%d.",
-                       req->FileName, req->Region, static_cast<int>(req->FileSize));
-    return result;
-}
-
-void freeUserOptionROMReq() {
-    OutputLevelMessage(LEVEL_DEBUG, "freeUserOptionROMReq: Freeing allocated memory...");
-    delete g_ptrOptionROMRequest;
-    g_ptrOptionROMRequest = nullptr;
-}
-
 std::string BuildCompactModelText(const TVXDevice *device) {
     std::string text;
     if (device == nullptr) return text;
@@ -248,134 +88,6 @@ std::string BuildCompactModelText(const TVXDevice *device) {
     }
     if (isSunAdapter(device) != 0 && text.find("-S") == std::string::npos) text += "-S";
     return text;
-}
-
-// ---- Layout and reads ---------------------------------------------------
-
-int GetOptionRomLayout(TVXDevice *device, std::vector<TVX_REGION_ENTRY> &layout, uint32_t *allSize) {
-    if (allSize != nullptr) *allSize = 0;
-    if (device == nullptr) return OPTROM_NO_ADAPTER;
-    uint32_t st = QueryLayout(device, layout);
-    if (st == TVX_ERR_NO_MEMORY) {
-        OutputLevelMessage(LEVEL_ERROR, "ZMFGUpdateNVRAMFromFileToBrovHBAPort: Unable to allocate memory !");
-        return OPTROM_ALLOC_FAILED;
-    }
-    if (st != TVX_STATUS_OK) {
-        OutputLevelMessage(LEVEL_ERROR, "Unable to get option rom flash layout of HBA instance %d!",
-                           static_cast<int>(device->instance));
-        return OPTROM_READ_FAILED;
-    }
-    for (const auto &e : layout) {
-        OutputLevelMessage(LEVEL_DEBUG, "GetOptionRomLayout: Region No=0x%02x Size=%d.", e.Region,
-                           static_cast<int>(e.Size));
-        if (e.Region == TVX_OPT_ROM_REGION_ALL) {
-            if (allSize != nullptr) *allSize = e.Size;
-            break;
-        }
-    }
-    return OPTROM_OK;
-}
-
-int GetOptionROMRegionSize(TVXDevice *device, uint32_t region, uint32_t *size) {
-    ProgramLock lock;
-    if (device == nullptr) {
-        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionSize: HBA not found!");
-        return OPTROM_NO_ADAPTER;
-    }
-    std::vector<TVX_REGION_ENTRY> layout;
-    uint32_t st = QueryLayout(device, layout);
-    if (st == TVX_ERR_NO_MEMORY) return OPTROM_ALLOC_FAILED;
-    if (st != TVX_STATUS_OK) {
-        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionSize: Unable to get Option ROM region layout 0x%x (%s)!", st,
-                           ErrorText(st).c_str());
-        return OPTROM_LAYOUT_FAILED;
-    }
-    const TVX_REGION_ENTRY *entry = FindRegion(layout, region);
-    if (entry == nullptr) {
-        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionSize: Did not find any valid region0x%x (%s)!", region,
-                           ErrorText(st).c_str());
-        return OPTROM_NO_REGION;
-    }
-    std::vector<uint8_t> probe;
-    if (!AllocZeroed(probe, entry->Size)) return OPTROM_ALLOC_FAILED;
-    st = ReadRegionWithRetry("GetOptionROMRegionSize", device, probe.data(), entry->Size, region);
-    if (st != TVX_STATUS_OK) return OPTROM_READ_FAILED;
-    if (size != nullptr) *size = entry->Size;
-    return OPTROM_OK;
-}
-
-int GetOptionROMRegionData(TVXDevice *device, std::span<uint8_t> buffer, uint32_t region, uint32_t *size) {
-    ProgramLock lock;
-    if (device == nullptr) {
-        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionData: Adapter not found!");
-        return OPTROM_NO_ADAPTER;
-    }
-    if (buffer.data() == nullptr) {
-        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionData: Invalid buffer!");
-        return OPTROM_ALLOC_FAILED;
-    }
-    std::vector<TVX_REGION_ENTRY> layout;
-    uint32_t st = QueryLayout(device, layout);
-    if (st == TVX_ERR_NO_MEMORY) return OPTROM_ALLOC_FAILED;
-    if (st != TVX_STATUS_OK) {
-        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionData: Unable to get Option ROM region layout 0x%x (%s)!", st,
-                           ErrorText(st).c_str());
-        return OPTROM_LAYOUT_FAILED;
-    }
-    if (layout.empty()) {
-        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionData: Did not find any valid region0x%x (%s)!", region,
-                           ErrorText(st).c_str());
-        return OPTROM_NO_REGION;
-    }
-    const TVX_REGION_ENTRY *entry = FindRegion(layout, region);
-    if (entry == nullptr) {
-        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionData: Unable to find matching region!");
-        return OPTROM_READ_FAILED;
-    }
-    if (size != nullptr) *size = entry->Size;
-    // The caller's buffer bounds the read.
-    if (buffer.size() < entry->Size) {
-        OutputLevelMessage(LEVEL_DEBUG, "GetOptionROMRegionData: Invalid buffer!");
-        return OPTROM_ALLOC_FAILED;
-    }
-    st = ReadRegionWithRetry("GetOptionROMRegionData", device, buffer.data(), entry->Size, region);
-    if (st != TVX_STATUS_OK) return OPTROM_READ_FAILED;
-    return OPTROM_OK;
-}
-
-int getHBAOptionROMInfos(TVXDevice *device, std::span<uint8_t> buffer, uint32_t region) {
-    if (device == nullptr) return OPTROM_NO_ADAPTER;
-    std::vector<TVX_REGION_ENTRY> layout;
-    uint32_t st = QueryLayout(device, layout);
-    if (st == TVX_ERR_NO_MEMORY) return OPTROM_NO_MEMORY;
-    if (st != TVX_STATUS_OK) return OPTROM_LAYOUT_FAILED;
-    if (layout.empty()) {
-        OutputLevelMessage(LEVEL_DEBUG, "getHBAOptionROMInfos: No OptionROM Regions!");
-        return OPTROM_NO_REGION;
-    }
-    const TVX_REGION_ENTRY *entry = FindRegion(layout, region);
-    if (entry == nullptr) return OPTROM_OK;
-    // A region larger than the buffer cannot be read into it.
-    if (buffer.size() < entry->Size) return OPTROM_NO_REGION;
-    st = ReadRegionWithRetry("getHBAOptionROMInfos", device, buffer.data(), entry->Size, region);
-    if (st != TVX_STATUS_OK) return OPTROM_NO_REGION;
-    return OPTROM_OK;
-}
-
-// ---- Writes -------------------------------------------------------------
-
-uint32_t AppUpdateOptionRomEx2(TVXDevice *device, const uint8_t *buffer, uint32_t region, uint32_t size,
-                               uint16_t options) {
-    if (device == nullptr) return TVX_ERR_INVALID_PARAMETER;
-    return WriteRegionWithRetry(device, buffer, region, size, options);
-}
-
-uint32_t AppUpdateOptionRomEx3(TVXDevice *device, const uint8_t *buffer, uint32_t region, uint32_t size,
-                               uint16_t *options) {
-    if (device == nullptr || options == nullptr) return TVX_ERR_INVALID_PARAMETER;
-    uint32_t st = WriteRegionWithRetry(device, buffer, region, size, *options);
-    if (st == TVX_RESULT_RESET_DISABLED) *options = 1;
-    return st;
 }
 
 uint32_t FCUpdateOptionRom(TVXDevice *device, const uint8_t *buffer, uint32_t region, uint32_t size, uint16_t options) {
@@ -444,9 +156,7 @@ int isCorrectFirmwareImage(std::span<const uint8_t> file, const char *hwType) {
 }
 
 int validateFirmware(std::span<const uint8_t> file, const char *hwType, int flag) {
-    static const char *const kFirmwareChips[] = {"CXR2422", "CXR2432", "CXR2532", "CXR8001"};
-    if (flag != 1 || hwType == nullptr || !ListContains(kFirmwareChips, std::size(kFirmwareChips), hwType))
-        return OPTROM_NOT_A_FIRMWARE;
+    if (flag != 1 || !IsFirmwareCheckedChip(hwType)) return OPTROM_NOT_A_FIRMWARE;
     int r = isCorrectFirmwareImage(file, hwType);
     if (r != OPTROM_VALID) return r;
     return ValidateFirmwareChecksum(file);
@@ -455,18 +165,27 @@ int validateFirmware(std::span<const uint8_t> file, const char *hwType, int flag
 namespace {
 
 // The firmware file that a whole multi-boot image carries at 0x80000 (the
-// source of region 1). When it is a firmware of this chip its checksums
-// must hold, or a damaged firmware would be written to the adapter. 28
-// when it may be written (also when no firmware of this chip is there).
+// source of region 1) must be fit for this adapter, or another chip's or a
+// damaged firmware would be written. For the chips whose firmware files the
+// program checks, it passes the same checks as a firmware file (28, else
+// 25, 27 or 29). For the others, a firmware marked for this chip must hold
+// its checksums and one marked for another chip is refused (27).
 int ValidateEmbeddedFirmware(std::span<const uint8_t> file, const char *hwType) {
+    // A file that ends before the firmware's place brings no firmware.
     if (file.size() <= ALL_IMAGE_FW_OFFSET) return OPTROM_VALID;
-    const size_t len = std::min(MBI_FW_MAX, file.size() - ALL_IMAGE_FW_OFFSET);
-    std::span<const uint8_t> fw = file.subspan(ALL_IMAGE_FW_OFFSET, len);
-    int r = validateFirmware(fw, hwType, 1);
-    if (r == OPTROM_NOT_A_FIRMWARE) return OPTROM_VALID;
+    const std::span<const uint8_t> fw =
+        file.subspan(ALL_IMAGE_FW_OFFSET, std::min(MBI_FW_MAX, file.size() - ALL_IMAGE_FW_OFFSET));
+    int r = OPTROM_VALID;
+    if (IsFirmwareCheckedChip(hwType))
+        r = validateFirmware(fw, hwType, 1);
+    else if (isCorrectFirmwareImage(fw, hwType) == OPTROM_VALID)
+        r = ValidateFirmwareChecksum(fw);
+    else if (HasAnyFirmwareMarker(fw))
+        r = OPTROM_NOT_A_FIRMWARE;
     if (r != OPTROM_VALID)
-        OutputLevelMessage(LEVEL_DEBUG, "validateUpdateMultibootOptionROM: Firmware at 0x%zx fails its checksum (%d).",
-                           ALL_IMAGE_FW_OFFSET, r);
+        OutputLevelMessage(LEVEL_DEBUG,
+                           "validateUpdateMultibootOptionROM: Firmware at 0x%zx is not a good firmware for %s (%d).",
+                           ALL_IMAGE_FW_OFFSET, hwType, r);
     return r;
 }
 
@@ -494,8 +213,6 @@ int validateUpdateMultibootOptionROM(uint16_t ssdid, uint16_t ssvid, std::span<u
         break;
     case TVX_OPT_ROM_REGION_ALL: {
         if (file.size() != MBI_ALL_SIZE) return OPTROM_DATA_WRONG_SIZE;
-        int r = ValidateEmbeddedFirmware(file, hwType);
-        if (r != OPTROM_VALID) return r;
         break;
     }
     default: req->Region = TVX_OPT_ROM_REGION_ALL; break;
@@ -508,12 +225,12 @@ int validateUpdateMultibootOptionROM(uint16_t ssdid, uint16_t ssvid, std::span<u
     for (;;) {
         PciRomHeader hdr;
         if (!ReadPciRomHeader(file, offset, hdr) || hdr.signature != ROM_SIGNATURE) {
-            OutputLevelMessage(LEVEL_DEBUG, "Failed to recognize header signature!");
+            OutputMessage("Failed to recognize header signature!");
             return IMG_BAD_HEADER;
         }
         PciDataStructure pcir;
         if (!ReadPciDataStructure(file, offset, pcir) || pcir.signature != PCIR_SIGNATURE_VALUE) {
-            OutputLevelMessage(LEVEL_DEBUG, "Failed to recognize data signature!");
+            OutputMessage("Failed to recognize data signature!");
             return IMG_BAD_SIGNATURE;
         }
         if (pcir.codeType == PCI_CODE_BIOS) {
@@ -558,13 +275,38 @@ int validateUpdateMultibootOptionROM(uint16_t ssdid, uint16_t ssvid, std::span<u
         // the file is cut off: either way the chain is broken.
         const size_t len = static_cast<size_t>(pcir.imageLength) * PCI_BLOCK;
         if (len == 0 || !InBounds(file.size(), offset, len)) {
-            OutputLevelMessage(LEVEL_DEBUG, "Failed to recognize header signature!");
+            OutputMessage("Failed to recognize header signature!");
             return IMG_BAD_HEADER;
         }
         if (pcir.indicator & PCIR_LAST_IMAGE) break;
         offset += len;
     }
+    // A whole image whose boot code fits this adapter must carry a firmware
+    // that fits it too.
+    if (req->Region == TVX_OPT_ROM_REGION_ALL && (result == 0 || result == OPTROM_VALID)) {
+        int r = ValidateEmbeddedFirmware(file, hwType);
+        if (r != OPTROM_VALID) return r;
+    }
     return result;
+}
+
+uint32_t ReadAdapterSubsysIds(const TVXDevice *device, uint16_t *ssdid, uint16_t *ssvid) {
+    if (device == nullptr) return TVX_ERR_INVALID_PARAMETER;
+    const struct {
+        uint32_t param;
+        uint16_t *out;
+    } reads[] = {{TVX_NVRAM_PARAM_SSDID, ssdid}, {TVX_NVRAM_PARAM_SSVID, ssvid}};
+    for (const auto &r : reads) {
+        uint32_t value = 0;
+        const uint32_t st = TvxGetVariableValue(device->handle, device->nvram1, r.param, &value);
+        if (st != TVX_STATUS_OK) {
+            OutputLevelMessage(LEVEL_DEBUG, "ReadAdapterSubsysIds: TvxGetVariableValue(%u) failed (0x%x - %s).",
+                               r.param, st, LibraryErrorText(st).c_str());
+            return st;
+        }
+        if (r.out != nullptr) *r.out = static_cast<uint16_t>(value);
+    }
+    return TVX_STATUS_OK;
 }
 
 // ---- Classic region update ------------------------------------------------
@@ -581,49 +323,47 @@ struct PlannedWrite {
 void PrintValidationFailure(int result, const char *fileName, const TVXDevice *device, const std::string &model) {
     int inst = static_cast<int>(device->instance);
     switch (result) {
-    case 11: OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file for HBA %d (SSDID/SSVID mismatched)!", inst); break;
+    case 11: OutputMessage("Incorrect flash file for HBA %d (SSDID/SSVID mismatched)!", inst); break;
     case 12:
     case 25:
-    case 29: OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file, invalid checksum!"); break;
-    case 22: OutputLevelMessage(LEVEL_ERROR, "File %s does not have valid signature header!", fileName); break;
-    case 23: OutputLevelMessage(LEVEL_ERROR, "File %s does not have valid signature data!", fileName); break;
+    case 29: OutputMessage("Incorrect flash file, invalid checksum!"); break;
+    case 22: OutputMessage("File %s does not have valid signature header!", fileName); break;
+    case 23: OutputMessage("File %s does not have valid signature data!", fileName); break;
     case 27:
     case 30:
-        OutputLevelMessage(LEVEL_ERROR,
-                           "%s is not an acceptable flash FW file for this HBA (Instance %d - %s), wrong size!",
-                           fileName, inst, model.c_str());
+        OutputMessage("%s is not an acceptable flash FW file for this HBA (Instance %d - %s), wrong size!", fileName,
+                      inst, model.c_str());
         break;
     case 31:
-        OutputLevelMessage(LEVEL_ERROR,
-                           "%s is not an acceptable flash boot code file for this HBA (Instance %d - %s), wrong size!",
-                           fileName, inst, model.c_str());
+        OutputMessage("%s is not an acceptable flash boot code file for this HBA (Instance %d - %s), wrong size!",
+                      fileName, inst, model.c_str());
         break;
     case 32:
-        OutputLevelMessage(LEVEL_ERROR,
-                           "%s is not an acceptable flash data file for this HBA (Instance %d - %s), wrong size!",
-                           fileName, inst, model.c_str());
+        OutputMessage("%s is not an acceptable flash data file for this HBA (Instance %d - %s), wrong size!", fileName,
+                      inst, model.c_str());
         break;
-    default: OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file for HBA %d (Invalid SSDID/SSVID)!", inst); break;
+    default: OutputMessage("Incorrect flash file for HBA %d (Invalid SSDID/SSVID)!", inst); break;
     }
-}
-
-uint32_t ReadNvramParam(const TVXDevice *device, uint32_t param) {
-    uint32_t value = 0;
-    if (TvxGetVariableValue(device->handle, device->nvram1, param, &value) != TVX_STATUS_OK) value = 0;
-    return value;
 }
 
 } // namespace
 
 int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
     if (device == nullptr) {
-        OutputLevelMessage(LEVEL_ERROR, "Unable to find the selected HBA!");
+        OutputMessage("Unable to find the selected HBA!");
         return OPTROM_NO_ADAPTER;
     }
     const int inst = static_cast<int>(device->instance);
     const std::string model = BuildCompactModelText(device);
-    const uint16_t ssdid = static_cast<uint16_t>(ReadNvramParam(device, TVX_NVRAM_PARAM_SSDID));
-    const uint16_t ssvid = static_cast<uint16_t>(ReadNvramParam(device, TVX_NVRAM_PARAM_SSVID));
+    // The IDs are stamped into the boot images: an ID that could not be read
+    // ends the update before anything is written.
+    uint16_t ssdid = 0;
+    uint16_t ssvid = 0;
+    if (const uint32_t idStatus = ReadAdapterSubsysIds(device, &ssdid, &ssvid); idStatus != TVX_STATUS_OK) {
+        OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", inst, idStatus,
+                      LibraryErrorText(idStatus).c_str());
+        return OPTROM_UPDATE_FAILED;
+    }
     const char *name = fileName != nullptr ? fileName : "";
     if (g_ptrOptionROMRequest == nullptr) {
         int r = addUserOptionROMRequest(nullptr, name);
@@ -635,43 +375,42 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
     {
         std::FILE *f = std::fopen(name, "rb");
         if (f == nullptr) {
-            OutputLevelMessage(LEVEL_ERROR, "Unable to open file %s!", name);
+            OutputMessage("Unable to open file %s!", name);
             return OPTROM_CANNOT_OPEN;
         }
         long len = -1;
         if (std::fseek(f, 0, SEEK_END) == 0) len = std::ftell(f);
         if (len < 0 || std::fseek(f, 0, SEEK_SET) != 0) {
             std::fclose(f);
-            OutputLevelMessage(LEVEL_ERROR, "File %s appears to be corrupted!", name);
+            OutputMessage("File %s appears to be corrupted!", name);
             return OPTROM_FILE_CORRUPTED;
         }
         if (!AllocZeroed(fileData, static_cast<size_t>(len))) {
             std::fclose(f);
-            OutputLevelMessage(LEVEL_ERROR, "Memory allocation error!");
+            OutputMessage("Memory allocation error!");
             return OPTROM_NO_MEMORY;
         }
         size_t got = fileData.empty() ? 0 : std::fread(fileData.data(), 1, fileData.size(), f);
         std::fclose(f);
         if (got != fileData.size()) {
-            OutputLevelMessage(LEVEL_ERROR, "File %s appears to be corrupted!", name);
+            OutputMessage("File %s appears to be corrupted!", name);
             return OPTROM_FILE_CORRUPTED;
         }
     }
 
     // The adapter's layout and the region requested.
     std::vector<TVX_REGION_ENTRY> layout;
-    uint32_t st = QueryLayout(device, layout);
+    uint32_t st = QueryOptionRomLayout(device, layout);
     if (st == TVX_ERR_NO_MEMORY) {
-        OutputLevelMessage(LEVEL_ERROR, "Memory allocation error!");
+        OutputMessage("Memory allocation error!");
         return OPTROM_NO_MEMORY;
     }
     if (st != TVX_STATUS_OK) {
-        OutputLevelMessage(LEVEL_ERROR, "Flash update is not supported with HBA %d (0x%x %s)!", inst, st,
-                           ErrorText(st).c_str());
+        OutputMessage("Flash update is not supported with HBA %d (0x%x %s)!", inst, st, LibraryErrorText(st).c_str());
         return OPTROM_NO_REGION;
     }
     if (layout.empty()) {
-        OutputLevelMessage(LEVEL_ERROR, "No valid flash update region found!");
+        OutputMessage("No valid flash update region found!");
         return OPTROM_NO_REGION;
     }
     uint32_t maxSize = 0;
@@ -688,15 +427,15 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
     // The region's current contents fill what the file does not cover.
     std::vector<uint8_t> region;
     if (!AllocZeroed(region, maxSize)) {
-        OutputLevelMessage(LEVEL_ERROR, "Memory allocation error!");
+        OutputMessage("Memory allocation error!");
         return OPTROM_NO_MEMORY;
     }
     int rr = getHBAOptionROMInfos(device, region, g_ptrOptionROMRequest->Region);
     if (rr != OPTROM_OK) {
         // Writing without the current contents would replace the bytes
         // beyond the file with zeros.
-        OutputLevelMessage(LEVEL_ERROR, "Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", inst,
-                           static_cast<unsigned>(rr), "Unable to read the current flash contents");
+        OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", inst,
+                      static_cast<unsigned>(rr), "Unable to read the current flash contents");
         return OPTROM_UPDATE_FAILED;
     }
 
@@ -727,6 +466,13 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
         }
     }
     for (const auto &w : plan) {
+        // A region the layout gives no bytes cannot be written.
+        if (w.size == 0) {
+            OutputLevelMessage(LEVEL_DEBUG, "OptionROMRegionUpdate: Region 0x%x has no size in the flash layout.",
+                               w.region);
+            OutputMessage("No valid flash update region found!");
+            return OPTROM_NO_REGION;
+        }
         if (!InBounds(region.size(), w.offset, w.size)) {
             OutputLevelMessage(LEVEL_DEBUG,
                                "OptionROMRegionUpdate: Region 0x%x of 0x%x bytes at 0x%zx lies outside the image.",
@@ -754,7 +500,7 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
         ++written;
         if (last != TVX_STATUS_OK && last != TVX_RESULT_RESET_DISABLED) {
             OutputLevelMessage(LEVEL_DEBUG, "OptionROMRegionUpdate: Unable to set %s (0x%x - %s).", w.name, last,
-                               ErrorText(last).c_str());
+                               LibraryErrorText(last).c_str());
             break;
         }
     }
@@ -765,7 +511,7 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
                       "reboot in order for changes to take effect.");
         return last == TVX_STATUS_OK ? OPTROM_OK : OPTROM_OK_RESET_DISABLED;
     }
-    OutputLevelMessage(LEVEL_ERROR, "Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", inst, last,
-                       ErrorText(last).c_str());
+    OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", inst, last,
+                  LibraryErrorText(last).c_str());
     return OPTROM_UPDATE_FAILED;
 }

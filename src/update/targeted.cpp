@@ -91,16 +91,15 @@ TVXDevice *FindTVXDeviceToUpdateFlash(TVXDevice *device) {
 int DoFlashUpdateAdapterPortFromFile(TVXDevice *device, const char *imageFile, int /*iOption*/, int familyCode,
                                      int bAllPorts, int /*iReserved1*/, int /*iReserved2*/) {
     if (device == nullptr) {
-        OutputLevelMessage(LEVEL_ERROR, "Unable to find the selected HBA!");
+        OutputMessage("Unable to find the selected HBA!");
         return TARGET_REFUSED;
     }
     if (IsVirtualPort(device)) return TARGET_REFUSED;
     OutputLevelMessage(LEVEL_DEBUG, "DoFlashUpdateAdapterPortFromFile: HBA model type=%d", familyCode);
     const int cxr = GetCxrType(device);
     if (!isFamilyFilterMatch(familyCode, cxr)) {
-        OutputLevelMessage(LEVEL_INFO,
-                           "Skipping flash update on HBA %lu - %s. MBI file does not match with hardware type!",
-                           static_cast<unsigned long>(device->instance), device->nodeProperty.Model);
+        OutputMessage("Skipping flash update on HBA %lu - %s. MBI file does not match with hardware type!",
+                      static_cast<unsigned long>(device->instance), device->nodeProperty.Model);
         return TARGET_REFUSED;
     }
     int st = updateOptionROMSingleHBA(device, imageFile, bAllPorts);
@@ -110,13 +109,13 @@ int DoFlashUpdateAdapterPortFromFile(TVXDevice *device, const char *imageFile, i
 
 int DoFlashUpdateAllAdaptersFromFile(const char *imageFile, int iOption, int familyCode, int bAllPorts) {
     if (g_HBAList.count == 0 || g_HBAList.first == nullptr) {
-        OutputLevelMessage(LEVEL_ERROR, "No compatible HBA(s) found in current system !");
+        OutputMessage("No compatible HBA(s) found in current system !");
         return 8;
     }
     const char *name = imageFile != nullptr ? imageFile : "";
     std::FILE *f = std::fopen(name, "rb");
     if (f == nullptr) {
-        OutputLevelMessage(LEVEL_ERROR, "Failed to open file %s for reading!", name);
+        OutputMessage("Failed to open file %s for reading!", name);
         return 1;
     }
     std::fclose(f);

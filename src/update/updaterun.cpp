@@ -47,12 +47,6 @@ std::string ErrorText(uint32_t status) {
     return text;
 }
 
-uint16_t NvramParam(const TVXDevice *device, uint32_t param) {
-    uint32_t value = 0;
-    if (TvxGetVariableValue(device->handle, device->nvram1, param, &value) != TVX_STATUS_OK) value = 0;
-    return static_cast<uint16_t>(value);
-}
-
 bool IsIA64Host() { return isHostOSType("IA64") != 0 || isHostOSType("ia64") != 0; }
 
 bool IsInboxDriver(const TVXDevice *device) { return isInboxDriverVersion(device->nodeProperty.DriverVersion) != 0; }
@@ -191,8 +185,14 @@ int doCXRCheckForOptionROM(TVXDevice *device) {
     case 3:
     case 4: {
         if (IsIA64Host()) return OPTROM_KIND_NOT_ON_HOST;
-        const uint16_t ssvid = NvramParam(device, TVX_NVRAM_PARAM_SSVID);
-        const uint16_t ssdid = NvramParam(device, TVX_NVRAM_PARAM_SSDID);
+        // Two boards must not be flashed here; without their IDs the board
+        // can't be told apart from them, so it is left alone too.
+        uint16_t ssvid = 0;
+        uint16_t ssdid = 0;
+        if (const uint32_t st = ReadAdapterSubsysIds(device, &ssdid, &ssvid); st != TVX_STATUS_OK) {
+            OutputLevelMessage(LEVEL_DEBUG, "doCXRCheckForOptionROM: Unable to read the subsystem IDs (0x%x)!", st);
+            return OPTROM_KIND_NOT_ON_HOST;
+        }
         if ((ssvid == 0x1077 && ssdid == 0x0131) || (ssvid == 0x103C && ssdid == 0x12BA))
             return OPTROM_KIND_NOT_ON_HOST;
         return OPTROM_KIND_STD_23XX;
@@ -330,7 +330,7 @@ int updateOptionROMAllHBAs(TVXDevice * /*singleDevice*/, int bAllPorts, int /*iO
         std::unique_ptr<FlashCtrEntry> fileEntry(new (std::nothrow) FlashCtrEntry{});
         std::unique_ptr<FlashCtrEntry> hbaEntry(new (std::nothrow) FlashCtrEntry{});
         if (!fileEntry || !hbaEntry) {
-            OutputLevelMessage(LEVEL_ERROR, "Memory allocation error!");
+            OutputMessage("Memory allocation error!");
             return -1;
         }
         const int inst = static_cast<int>(d->instance);
@@ -359,7 +359,7 @@ int updateOptionROMAllHBAs(TVXDevice * /*singleDevice*/, int bAllPorts, int /*iO
                            h.mbiVer[1], h.mbiVer[2]);
         if (!matched) continue;
         if (GetCxrType(d) >= 12 && IsInboxDriver(d)) {
-            OutputLevelMessage(LEVEL_INFO, "Detected Windows Server 2008 inbox driver!");
+            OutputLevelMessage(LEVEL_DEBUG, "Detected Windows Server 2008 inbox driver!");
             ++needed;
             continue;
         }
@@ -371,7 +371,13 @@ int updateOptionROMAllHBAs(TVXDevice * /*singleDevice*/, int bAllPorts, int /*iO
                                static_cast<int>(d->physicalPort), WWN_ARGS(d->portProperty.PortWWN));
             const int st = updateOptionROMSingleHBA(d, f.imageFile, bAllPorts);
             OutputLevelMessage(LEVEL_DEBUG, "updateOptionROMAllHBAs:  updateStatus=%d", st);
-            if (st == 0 || st == OPTROM_OK_RESET_DISABLED || st == STATUS_NO_UPDATE_NEEDED) ++updated;
+            // A port that carries no update of its own (its chip is written
+            // through another port) is neither a needed nor a done update:
+            // counting it as done would report a failed card as updated.
+            if (st == STATUS_NO_UPDATE_NEEDED)
+                --needed;
+            else if (st == 0 || st == OPTROM_OK_RESET_DISABLED)
+                ++updated;
         } else {
             OutputLevelMessage(LEVEL_INFO, "HBA %d - %s does not need to be upgraded.", inst, model);
         }
@@ -456,7 +462,7 @@ int ValidateUpdateOptionROM(std::FILE *file, uint16_t ssdid, uint16_t ssvid, std
     }
 
     if (std::fseek(file, 0, SEEK_SET) != 0) {
-        OutputLevelMessage(LEVEL_ERROR, "Failed to wind file to header!");
+        OutputMessage("Failed to wind file to header!");
         return 25;
     }
     std::array<uint8_t, PCI_FILE_RECORD> hdr{};
@@ -486,7 +492,7 @@ int ValidateUpdateOptionROM(std::FILE *file, uint16_t ssdid, uint16_t ssvid, std
             break;
         }
         if (std::fseek(file, offset, SEEK_SET) != 0) {
-            OutputLevelMessage(LEVEL_ERROR, "Failed to wind file to header!");
+            OutputMessage("Failed to wind file to header!");
             break;
         }
         if (ReadPciHeaderAndData(file, hdr, data, offset) != 1) break;
@@ -527,42 +533,48 @@ int ValidateUpdateOptionROM(std::FILE *file, uint16_t ssdid, uint16_t ssvid, std
 
 int DoStdBiosUpdate(TVXDevice *device, const char *imageFile) {
     if (device == nullptr) {
-        OutputLevelMessage(LEVEL_ERROR, "Unable to find the selected HBA!");
+        OutputMessage("Unable to find the selected HBA!");
         return -1;
     }
     const int inst = static_cast<int>(device->instance);
     const char *name = imageFile != nullptr ? imageFile : "";
-    const uint16_t ssdid = NvramParam(device, TVX_NVRAM_PARAM_SSDID);
-    const uint16_t ssvid = NvramParam(device, TVX_NVRAM_PARAM_SSVID);
+    // The IDs select the table entry the file is checked against and are
+    // stamped into a common BIOS: without them nothing is written.
+    uint16_t ssdid = 0;
+    uint16_t ssvid = 0;
+    if (const uint32_t idStatus = ReadAdapterSubsysIds(device, &ssdid, &ssvid); idStatus != TVX_STATUS_OK) {
+        OutputMessage("Failed to update flash on HBA %d (0x%x) (%s)!", inst, idStatus, ErrorText(idStatus).c_str());
+        OutputLevelMessage(LEVEL_DEBUG, "DoStdBiosUpdate: exit with status %d.", -1);
+        return -1;
+    }
 
     std::vector<uint8_t> buffer;
     try {
         buffer.assign(STD_BIOS_MAX, 0);
     } catch (const std::bad_alloc &) {
-        OutputLevelMessage(LEVEL_ERROR, "Memory allocation error!");
+        OutputMessage("Memory allocation error!");
         return -1;
     }
     uint32_t size = STD_BIOS_MAX;
     int st = ValidateOptionROMFile(name, buffer, &size);
     if (st == 1) {
-        OutputLevelMessage(LEVEL_ERROR, "Unable to open file %s!", name);
+        OutputMessage("Unable to open file %s!", name);
         return -1;
     }
     if (st == 3) {
-        OutputLevelMessage(LEVEL_ERROR, "Failed to open file %s for reading!", name);
+        OutputMessage("Failed to open file %s for reading!", name);
         return -1;
     }
     if (st == 4) {
-        OutputLevelMessage(LEVEL_ERROR,
-                           "%s is not an acceptable multi-bootimage file for this HBA (Instance %d), wrong size!", name,
-                           inst);
+        OutputMessage("%s is not an acceptable multi-bootimage file for this HBA (Instance %d), wrong size!", name,
+                      inst);
         return -1;
     }
     OutputLevelMessage(LEVEL_DEBUG, "DoStdBiosUpdate: Return file size %d", static_cast<int>(size));
 
     std::FILE *f = std::fopen(name, "rb");
     if (f == nullptr) {
-        OutputLevelMessage(LEVEL_ERROR, "Unable to open file %s!", name);
+        OutputMessage("Unable to open file %s!", name);
         return 1;
     }
     st = ValidateUpdateOptionROM(f, ssdid, ssvid, buffer, size, device->nodeProperty.Model);
@@ -580,30 +592,23 @@ int DoStdBiosUpdate(TVXDevice *device, const char *imageFile) {
                                            "HBA.\nYou must reboot in order for the changes to become effective.");
             ret = lib == TVX_STATUS_OK ? 0 : OPTROM_OK_RESET_DISABLED;
         } else {
-            OutputLevelMessage(LEVEL_ERROR, "Failed to update flash on HBA %d (0x%x) (%s)!", inst, lib,
-                               ErrorText(lib).c_str());
+            OutputMessage("Failed to update flash on HBA %d (0x%x) (%s)!", inst, lib, ErrorText(lib).c_str());
             ret = -1;
         }
     } else {
         switch (st) {
         case 2:
-            OutputLevelMessage(LEVEL_ERROR,
-                               "Incorrect flash file for HBA %d. The selected file does not match the HBA!", inst);
+            OutputMessage("Incorrect flash file for HBA %d. The selected file does not match the HBA!", inst);
             break;
         case 4:
-            OutputLevelMessage(LEVEL_ERROR,
-                               "%s is not an acceptable multi-bootimage file for this HBA (Instance %d), wrong size!",
-                               name, inst);
+            OutputMessage("%s is not an acceptable multi-bootimage file for this HBA (Instance %d), wrong size!", name,
+                          inst);
             break;
-        case 9:
-            OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file for HBA %d (Unknown HBA hardware type)!", inst);
-            break;
-        case 10: OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file for HBA %d (Invalid SSDID/SSVID)!", inst); break;
-        case 11:
-            OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file for HBA %d (SSDID/SSVID mismatched)!", inst);
-            break;
-        case 12: OutputLevelMessage(LEVEL_ERROR, "Incorrect flash file, invalid checksum!"); break;
-        default: OutputLevelMessage(LEVEL_ERROR, "Unable to access file %s (Read error) !", name); break;
+        case 9: OutputMessage("Incorrect flash file for HBA %d (Unknown HBA hardware type)!", inst); break;
+        case 10: OutputMessage("Incorrect flash file for HBA %d (Invalid SSDID/SSVID)!", inst); break;
+        case 11: OutputMessage("Incorrect flash file for HBA %d (SSDID/SSVID mismatched)!", inst); break;
+        case 12: OutputMessage("Incorrect flash file, invalid checksum!"); break;
+        default: OutputMessage("Unable to access file %s (Read error) !", name); break;
         }
         ret = st;
     }

@@ -171,10 +171,11 @@ TEST(FrameCli, EmptyAdapterList) {
         EXPECT_EQ(r.status, 8) << word;
         EXPECT_EQ(r.out, "Info: Orvane HBA not found!\n") << word;
     }
-    // An instance or WWPN that no adapter has: nothing written, status 0.
+    // An instance or WWPN that no adapter has: nothing written, status 19.
     for (const char *who : {"3", "2100001B32012345"}) {
         auto r = Tf({"/b", who, "image.bin"}, dir.path());
-        EXPECT_EQ(r.status, 0) << who;
+        EXPECT_EQ(r.status, 19) << who;
+        EXPECT_EQ(r.out, "Unable to find the selected HBA!\n") << who;
         EXPECT_EQ(r.err, "") << who;
     }
     // The default run needs the flash control file.

@@ -83,12 +83,10 @@ TEST(UpdateRun, ModesDecideByVersion) {
         auto r = s.Tf(row.args);
         if (row.writes) {
             EXPECT_EQ(r.status, 0) << row.name << r.out;
-            // After port 1 wrote the chip, /f and /e also ask port 2, whose
-            // "no update needed" counts as a success: (2 out of 2).
-            const bool both = !row.args.empty() && row.args[0] != "/g";
-            const char *summary = !both ? "Info: Updates completed successfully (1 out of 1).\n"
-                                        : "Info: Updates completed successfully (2 out of 2).\n";
-            EXPECT_NE(r.out.find(summary), std::string::npos) << row.name << r.out;
+            // After port 1 wrote the chip, /f and /e also ask port 2, which
+            // carries no update of its own and is not counted: (1 out of 1).
+            EXPECT_NE(r.out.find("Info: Updates completed successfully (1 out of 1).\n"), std::string::npos)
+                << row.name << r.out;
             EXPECT_EQ(s.WriteList(), kWritten) << row.name;
         } else {
             EXPECT_EQ(r.status, 1) << row.name << r.out;
@@ -198,8 +196,7 @@ TEST(UpdateRun, InboxDriverIsCountedAndLeftAlone) {
     s.Kit({"multiboot", "--chip", "2532", "mbi25.bin"});
     auto r = s.Tf({});
     EXPECT_EQ(r.status, 2) << r.out;
-    EXPECT_EQ(upd::Lines(r.out), "Info: Detected Windows Server 2008 inbox driver!\n"
-                                 "All HBAs that need to be updated failed to be updated (0 out of 1)!\n");
+    EXPECT_EQ(upd::Lines(r.out), "All HBAs that need to be updated failed to be updated (0 out of 1)!\n");
     EXPECT_TRUE(s.Writes().empty());
     auto b = s.Tf({"/b", "0", "mbi25.bin"});
     EXPECT_EQ(b.status, 120);

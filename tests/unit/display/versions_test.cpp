@@ -4,6 +4,7 @@
 
 #include "image/image_versions.h"
 #include "image/mbi_version.h"
+#include "update/installed_versions.h"
 
 namespace {
 

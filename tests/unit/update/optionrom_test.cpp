@@ -139,6 +139,19 @@ std::vector<uint8_t> Chain(std::vector<imagekit::PciImageSpec> specs, size_t pad
     return c;
 }
 
+// A whole image with the firmware at 0x80000 replaced by one for chip
+// (erased when chip is empty).
+std::vector<uint8_t> WithFirmware(std::vector<uint8_t> image, const std::string &chip) {
+    std::fill(image.begin() + 0x80000, image.begin() + 0x80000 + 0x20000, 0xFF);
+    if (!chip.empty()) {
+        imagekit::FirmwareSpec spec;
+        spec.chip = chip;
+        auto fw = imagekit::BuildFirmware(spec);
+        std::copy(fw.begin(), fw.end(), image.begin() + 0x80000);
+    }
+    return image;
+}
+
 TEST(ValidateMultiboot, Table) {
     using namespace imagekit;
     PciImageSpec pxe = CodeImage(kPxe, 0x8020, 2, 0);
@@ -162,6 +175,8 @@ TEST(ValidateMultiboot, Table) {
          }),
          10},
         {"bad BIOS checksum", 0xFF, Mbi([](MultibootSpec &s) { s.faults.badBiosChecksum = true; }), 12},
+        {"24xx firmware in a 25xx image", 0xFF, WithFirmware(Mbi(nullptr), "2432"), 27},
+        {"25xx image without firmware", 0xFF, WithFirmware(Mbi(nullptr), ""), 27},
         {"broken chain", 0xFF, Mbi([](MultibootSpec &s) { s.faults.brokenChain = true; }), 22},
         {"no last image", 0xFF, Mbi([](MultibootSpec &s) { s.faults.noLastImage = true; }), 22},
         {"PXE images only", 0xFF, Chain({pxe}, 0x100000), 10},

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "update/optionrom.h"
+#include "update/flashregion.h"
 
 extern "C" void TvxSimReset(void);
 
@@ -109,6 +109,32 @@ TEST_F(RegionWrite, Ex3ReportsTheResetDisabledAnswer) {
     EXPECT_EQ(AppUpdateOptionRomEx3(&device_, data_.data(), 0x07, 0x1000, &options), 0x20000006u);
     EXPECT_EQ(options, 0);
     EXPECT_NE(Trace().find("AppUpdateOptionRomEx2: Reset disabled by API (0x20000100 - "), std::string::npos);
+}
+
+// A write of no bytes or without a buffer never reaches the library: the
+// scripted first answer is still there for the next real write.
+TEST_F(RegionWrite, EmptyWritesAreRefusedBeforeTheLibrary) {
+    struct Row {
+        const char *name;
+        const uint8_t *buffer;
+        uint32_t size;
+        bool ex3;
+    };
+    const Row rows[] = {
+        {"size 0", data_.data(), 0, false},
+        {"no buffer", nullptr, 0x1000, false},
+        {"size 0, Ex3", data_.data(), 0, true},
+        {"no buffer, Ex3", nullptr, 0x1000, true},
+    };
+    for (const auto &row : rows) {
+        Open({"0x20000006"});
+        uint16_t options = 0;
+        const uint32_t st = row.ex3 ? AppUpdateOptionRomEx3(&device_, row.buffer, 0x07, row.size, &options)
+                                    : AppUpdateOptionRomEx2(&device_, row.buffer, 0x07, row.size, 0);
+        EXPECT_EQ(st, 0x20000003u) << row.name;
+        EXPECT_EQ(AppUpdateOptionRomEx2(&device_, data_.data(), 0x07, 0x1000, 0), 0x20000006u) << row.name;
+        Close();
+    }
 }
 
 } // namespace
