@@ -145,9 +145,14 @@ if ! grep -q '"op":"open"' "$work/journal.jsonl" 2>/dev/null || grep -q '"op":"w
 fi
 cp "$work/adapters.saved" "$work/adapters.properties"
 
-# No Zult code in the earlier release.
-if symbols=$(x86_64-w64-mingw32-nm -C "$win/earlier/tarnikflasher.exe") && [ -n "$symbols" ]; then
-    zult=$(grep -i zult <<<"$symbols")
+# No Zult code in the earlier release: no function of that name in its
+# symbols, and no text of one (the traces of every function begin with its
+# name) in the program itself, its symbol table stripped. Absolute symbols
+# (type A) are what link-time optimisation left of functions it dropped.
+stripped="$work/earlier-stripped.exe"
+if symbols=$(x86_64-w64-mingw32-nm -C "$win/earlier/tarnikflasher.exe") && [ -n "$symbols" ] &&
+    x86_64-w64-mingw32-strip -o "$stripped" "$win/earlier/tarnikflasher.exe"; then
+    zult=$( (awk '$2 != "A"' <<<"$symbols"; strings -a "$stripped") | grep -i zult)
     [ -z "$zult" ] || head -5 <<<"$zult"
     result "earlier without Zult code" "$([ -z "$zult" ] && echo 0 || echo 1)"
 else
