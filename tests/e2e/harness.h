@@ -10,11 +10,15 @@
 // A program whose name ends in ".exe" is a Windows build: it runs under
 // Wine (TF_E2E_WINE, default "wine") with WINEDEBUG=-all, in the prefix of
 // WINEPREFIX (scripts/wine-checks.sh sets one up for the whole run and keeps
-// one wineserver alive for it). What a Windows program writes in text mode
-// ends its lines with CR LF: Run() and ReadFile() check that every line end
-// of its console output and of its log file is CR LF, then hand the test the
-// text with LF line ends, so one expectation serves both builds. Paths that
-// the program prints are native paths: build them with NativePath().
+// one wineserver alive for it). What a Windows program writes differs from
+// the Linux build in two ways, and Run() and ReadFile() (for the program's
+// log) check each on the Windows text, then hand the test the Linux form,
+// so one expectation serves both builds:
+//   - line ends are CR LF: a bare LF fails the test; CR LF becomes LF;
+//   - paths are Wine drive paths ("Z:\tmp\x\a.dat" for /tmp/x/a.dat): one
+//     that mixes in a '/' fails the test; each becomes its Unix path.
+// RunResult::rawOut and rawErr keep what the program really wrote;
+// NativePath() gives a path in the form the program under test prints.
 #pragma once
 
 #include <fcntl.h>
@@ -31,6 +35,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace e2e {
@@ -39,6 +44,10 @@ struct RunResult {
     int status = -1; // exit status, or -1 when the process did not exit
     std::string out; // standard output
     std::string err; // standard error
+    // What the program wrote, before a Windows build's line ends and paths
+    // were made Linux ones (the same as out and err for a Linux build).
+    std::string rawOut;
+    std::string rawErr;
 };
 
 namespace detail {
@@ -104,6 +113,45 @@ inline std::string FromCrLf(const std::string &text, const std::string &what) {
     return out;
 }
 
+// Characters that end a path in a message: blanks, quotes, brackets and the
+// characters that no Windows file name holds.
+inline bool EndsPath(char c) {
+    return static_cast<unsigned char>(c) <= ' ' || std::string_view("\"'()<>|*?,;:!").find(c) != std::string_view::npos;
+}
+
+// Turns the Wine drive paths of a Windows program's text ("Z:\tmp\x", the
+// Unix root on drive Z) into their Unix form ("/tmp/x"). A path that mixes
+// in a '/' fails the running test: the program builds its paths with the
+// native separator.
+inline std::string FromDrivePaths(const std::string &text, const std::string &what) {
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        const bool drive = text.compare(i, 3, "Z:\\") == 0 && (i == 0 || EndsPath(text[i - 1]) || text[i - 1] == '=');
+        if (!drive) {
+            out.push_back(text[i++]);
+            continue;
+        }
+        size_t end = i + 2;
+        while (end < text.size() && !EndsPath(text[end]))
+            ++end;
+        std::string path = text.substr(i + 2, end - i - 2);
+        if (path.find('/') != std::string::npos)
+            ADD_FAILURE() << what << ": a path mixes separators: " << text.substr(i, end - i);
+        for (char &c : path)
+            if (c == '\\') c = '/';
+        out += path;
+        i = end;
+    }
+    return out;
+}
+
+// A Windows program's text in the Linux form, both differences checked.
+inline std::string FromWindowsText(const std::string &text, const std::string &what) {
+    return FromDrivePaths(FromCrLf(text, what), what);
+}
+
 } // namespace detail
 
 // The tarnikflasher that the suite runs.
@@ -135,7 +183,7 @@ inline std::string ReadFile(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
-    if (WindowsTarget() && IsProgramTextFile(path)) return detail::FromCrLf(ss.str(), path.filename().string());
+    if (WindowsTarget() && IsProgramTextFile(path)) return detail::FromWindowsText(ss.str(), path.filename().string());
     return ss.str();
 }
 
@@ -147,8 +195,8 @@ inline void WriteFile(const std::filesystem::path &path, const std::string &text
 // Runs program with args in cwd; env entries are added to (or, with an
 // empty value, removed from) the inherited environment. TARNIK_NO_SLEEP=1
 // is always set so that no wait really sleeps. A Windows program runs
-// under Wine; its console output comes back with LF line ends after the
-// CR LF check.
+// under Wine; its console output comes back in the Linux form (LF line
+// ends, Unix paths) after the checks of both.
 inline RunResult Run(const std::string &program, const std::vector<std::string> &args, const std::filesystem::path &cwd,
                      const std::map<std::string, std::string> &env = {}) {
     RunResult result;
@@ -191,14 +239,17 @@ inline RunResult Run(const std::string &program, const std::vector<std::string> 
     }
     int ws = 0;
     if (pid > 0 && waitpid(pid, &ws, 0) == pid && WIFEXITED(ws)) result.status = WEXITSTATUS(ws);
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
+    result.rawOut = ReadFile(outPath);
+    result.rawErr = ReadFile(errPath);
     std::filesystem::remove(outPath);
     std::filesystem::remove(errPath);
     if (windows) {
         const std::string name = std::filesystem::path(binary).filename().string();
-        result.out = detail::FromCrLf(result.out, name + " standard output");
-        result.err = detail::FromCrLf(result.err, name + " standard error");
+        result.out = detail::FromWindowsText(result.rawOut, name + " standard output");
+        result.err = detail::FromWindowsText(result.rawErr, name + " standard error");
+    } else {
+        result.out = result.rawOut;
+        result.err = result.rawErr;
     }
     return result;
 }

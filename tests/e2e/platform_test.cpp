@@ -40,14 +40,15 @@ TEST(Platform, StopEventDuringAWriteEndsAfterTheSequence) {
     }
 }
 
-// The harness turns a Windows program's CR LF line ends into LF and fails
-// the test for any line end without CR; a CR of the program's own text
-// before the line end stays.
-TEST(Platform, WindowsLineEndsAreCheckedAndNormalised) {
+// The harness turns a Windows program's text into the Linux form: CR LF
+// line ends into LF (a CR of the program's own text before the line end
+// stays) and Wine drive paths into Unix paths. A line end without CR, or a
+// drive path with a '/' in it, fails the test.
+TEST(Platform, WindowsTextIsCheckedAndMadeLinuxText) {
     struct Row {
         std::string text;
         std::string expected;
-        bool bareLineEnd;
+        bool fails;
     };
     const Row rows[] = {
         {"", "", false},
@@ -57,6 +58,14 @@ TEST(Platform, WindowsLineEndsAreCheckedAndNormalised) {
         {"a\r\nb\n", "a\nb\n", true},
         {"\n", "\n", true},
         {"lone CR\r", "lone CR\r", false},
+        {"Unable to open file Z:\\tmp\\tf_x\\tarnikflasher.properties!\r\n",
+         "Unable to open file /tmp/tf_x/tarnikflasher.properties!\n", false},
+        {"Debug: Configuration Path (Z:\\tmp\\tf_x\\)\r\n", "Debug: Configuration Path (/tmp/tf_x/)\n", false},
+        {"invalid data (Z:\\tmp\\d\\\\x1D7Ax0501\\PEP27BC.dat)!", "invalid data (/tmp/d//x1D7Ax0501/PEP27BC.dat)!",
+         false},
+        {"Z:\\a Z:\\b", "/a /b", false},
+        {"mixed Z:\\tmp\\x/y.dat", "mixed /tmp/x/y.dat", true},
+        {"XYZ:\\not a drive path, C:\\windows", "XYZ:\\not a drive path, C:\\windows", false},
     };
     for (const auto &row : rows) {
         std::string got;
@@ -64,11 +73,25 @@ TEST(Platform, WindowsLineEndsAreCheckedAndNormalised) {
         {
             ::testing::ScopedFakeTestPartResultReporter reporter(
                 ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
-            got = e2e::detail::FromCrLf(row.text, "output");
+            got = e2e::detail::FromWindowsText(row.text, "output");
         }
         EXPECT_EQ(got, row.expected) << ::testing::PrintToString(row.text);
-        EXPECT_EQ(failures.size() != 0, row.bareLineEnd) << ::testing::PrintToString(row.text);
+        EXPECT_EQ(failures.size() != 0, row.fails) << ::testing::PrintToString(row.text);
     }
+}
+
+// The program under test really writes its own paths: the Windows build a
+// drive path with backslashes, the Linux build the Unix path.
+TEST(Platform, ProgramWritesNativePaths) {
+    e2e::ScratchDir dir("native");
+    e2e::WriteFile(dir.path() / "adapters.properties", "");
+    auto r = e2e::Run(TF_BINARY, {"-debug"}, dir.path(), {{"TORVEX_SIM_HOST", ""}});
+    EXPECT_EQ(r.status, 4) << r.out;
+    const std::string control = e2e::NativePath(dir.path() / "tarnikflasher.properties");
+    const std::string folder = e2e::NativePath(dir.path()) + e2e::NativeSeparator();
+    EXPECT_EQ(control.rfind(e2e::WindowsTarget() ? "Z:\\" : "/", 0), 0u) << control;
+    EXPECT_NE(r.rawOut.find("Unable to open file " + control + "!"), std::string::npos) << r.rawOut;
+    EXPECT_NE(r.rawOut.find("Debug: Configuration Path (" + folder + ")"), std::string::npos) << r.rawOut;
 }
 
 } // namespace
