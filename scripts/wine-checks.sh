@@ -6,7 +6,9 @@
 #  2. The earlier release (earlier/tarnikflasher.exe): no 28xx word, no 28xx
 #     usage line, no 28xx update, no Zult code linked in; otherwise as the
 #     current program.
-#  3. The test kit's tarniksim.exe makes a host that the program reads.
+#  3. The test kit's tarniksim.exe makes a host that the program reads; the
+#     release and test-kit ZIPs (made here with cpack), unzipped into one
+#     folder, rehearse a run.
 #  4. The whole end-to-end suite of the Linux build, run again against the
 #     Windows program (ctest -L e2e with TF_E2E_PROGRAM).
 # Usage: wine-checks.sh <windows build dir> <linux build dir with tests>
