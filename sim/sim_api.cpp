@@ -370,6 +370,33 @@ TVX_API TVX_STATUS TvxSimGetRegionInfo(uint32_t instance, uint32_t code, uint64_
     return TVX_STATUS_OK;
 }
 
+TVX_API TVX_STATUS TvxSimResetChip(uint32_t instance) {
+    Host *h = GetHost();
+    if (!h || instance >= h->ports.size()) return TVX_ERR_NO_MORE_DEVICES;
+    Chip &c = *h->ports[instance].chip;
+    if (IsDualBank(c)) RelatchRunningSet(*h, c);
+    for (Port &q : h->ports)
+        if (q.chip == &c && q.autoRunningFw) {
+            q.runningFwFixed = false;
+            RefreshRunning(*h, q);
+        }
+    json j = {{"op", "reset"}, {"status", Hex32(TVX_STATUS_OK)}};
+    AddPortInfo(j, *h, int(instance));
+    Journal(*h, j);
+    return TVX_STATUS_OK;
+}
+
+TVX_API TVX_STATUS TvxSimGetRunningSet(uint32_t instance, uint32_t *runningSet, uint32_t *generation) {
+    Host *h = GetHost();
+    if (!h || instance >= h->ports.size()) return TVX_ERR_NO_MORE_DEVICES;
+    Chip &c = *h->ports[instance].chip;
+    if (!IsDualBank(c)) return TVX_ERR_NOT_SUPPORTED;
+    RunningVersions(*h, c);
+    if (runningSet) *runningSet = c.runningSet;
+    if (generation) *generation = c.runningGeneration;
+    return TVX_STATUS_OK;
+}
+
 TVX_API TVX_STATUS TvxSimGetLoadError(char *text, uint32_t size) {
     GetHost();
     return CopyOut(text, size, S().lastError);
@@ -803,6 +830,7 @@ TVX_API TVX_STATUS TvxOnlineActivateFlashUpdate(uint32_t handle, uint32_t reserv
         st = f;
     else {
         // The chip now runs what its flash holds.
+        if (IsDualBank(c)) RelatchRunningSet(*h, c);
         for (Port &q : h->ports)
             if (q.chip == &c && q.autoRunningFw) {
                 q.runningFwFixed = false;

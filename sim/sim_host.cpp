@@ -276,6 +276,37 @@ void ParseVpdSpec(Obj &o, std::string &id, std::vector<std::pair<std::string, st
     }
 }
 
+// A flash memo block at offset 0 ("memo") and a flash descriptor table
+// ("fdt") over the region's other contents.
+void ParseDualBankContents(Obj &o, Region &r) {
+    RegionInit &in = r.init;
+    if (const json *m = o.Get("memo")) {
+        Obj mo(*m, o.Path("memo"));
+        const json *mbi = mo.Get("mbi");
+        if (!mbi) Fail(mo.Path("mbi"), "missing");
+        ParseVersion(*mbi, mo.Path("mbi"), in.memoMbi, 3);
+        if (const json *f = mo.Get("ffv")) ParseVersion(*f, mo.Path("ffv"), in.memoFfv, 4);
+        in.memoDate = mo.Str("date", "20260101", 8);
+        if (in.memoDate.size() != 8 || in.memoDate.find_first_not_of("0123456789") != std::string::npos)
+            Fail(mo.Path("date"), "expected eight digits YYYYMMDD");
+        mo.Finish();
+        if (r.size < 48) Fail(o.Path("memo"), "region too small for a memo block");
+        in.hasMemo = true;
+    }
+    if (const json *f = o.Get("fdt")) {
+        Obj fo(*f, o.Path("fdt"));
+        in.fdtOffset = uint32_t(fo.Num("offset", 0x3F0000, 0, 0x10000000));
+        Bytes id = fo.Hex("flash_id", Bytes{0xEF, 0x00, 0x18, 0x40}, 4, 4);
+        std::memcpy(in.fdtFlashId, id.data(), 4);
+        Bytes erase = fo.Hex("erase_code", Bytes{0x20, 0x20}, 2, 2);
+        std::memcpy(in.fdtErase, erase.data(), 2);
+        fo.Finish();
+        if (uint64_t(in.fdtOffset) + 0x80 > r.size)
+            Fail(o.Path("fdt"), "the table (0x80 bytes) does not fit the region");
+        in.hasFdt = true;
+    }
+}
+
 void ParseRegion(const json &j, const std::string &path, Region &r, const Defaults &d, const fs::path &hostDir) {
     Obj o(j, path);
     r.code = uint32_t(o.Num("code", 0, 1, 0xFFFF));
@@ -356,8 +387,9 @@ void ParseRegion(const json &j, const std::string &path, Region &r, const Defaul
         so.Finish();
         if (r.size < 16) Fail(o.Path("status"), "region too small for a status record");
     }
+    ParseDualBankContents(o, r);
     if (kinds > 1) Fail(path, "give only one of file, vpd, boot, firmware");
-    if (r.whole && (kinds > 0 || in.hasStatus))
+    if (r.whole && (kinds > 0 || HasGeneratedOverlay(in)))
         Fail(path, "region 0xFF is a view of the whole flash and has no contents of its own");
     o.Finish();
 }

@@ -81,6 +81,15 @@ struct RegionInit {
     uint16_t statusGeneration = 0;
     uint32_t statusSignature = 0xFACEFADEu;
     uint8_t statusBitmap = 0;
+    // Dual-bank contents over the region (sim_dualbank.cpp): a flash memo
+    // block at offset 0, a flash descriptor table at fdtOffset.
+    bool hasMemo = false;
+    uint8_t memoMbi[3] = {}, memoFfv[4] = {};
+    std::string memoDate; // "YYYYMMDD"
+    bool hasFdt = false;
+    uint32_t fdtOffset = 0x3F0000;
+    uint8_t fdtFlashId[4] = {0xEF, 0x00, 0x18, 0x40};
+    uint8_t fdtErase[2] = {0x20, 0x20};
 };
 
 struct Region {
@@ -117,6 +126,12 @@ struct Chip {
     uint64_t generation = 1;            // changes with every write
     uint64_t versionsGen = 0;           // generation the cached versions belong to
     FlashVersions versions;
+    // Dual-bank chips run one set until activation or a reset; the node
+    // property reports that set's versions (sim_dualbank.cpp).
+    bool runningLatched = false;
+    uint8_t runningSet = 1;
+    uint16_t runningGeneration = 0;
+    FlashVersions runningVersions;
 };
 
 struct Port {
@@ -192,7 +207,24 @@ Bytes BuildVpd(const std::string &id, const std::vector<std::pair<std::string, s
                const std::vector<std::pair<std::string, std::string>> &rw, size_t size);
 
 FlashVersions ReadFlashVersions(const Host &host, Chip &chip);
+// Versions of the primary set, or of the secondary set when second is set.
+FlashVersions ReadSetVersions(const Host &host, Chip &chip, bool second);
 TVX_ACTIVE_REGIONS DeriveActiveRegions(const Host &host, Chip &chip, bool &known);
+// Active regions as the status records designate them (no scripted
+// answer); *generation gets the active set's generation.
+TVX_ACTIVE_REGIONS DeriveFromRecords(const Host &host, Chip &chip, bool &known, uint16_t *generation);
+
+// Dual-bank chips (sim_dualbank.cpp): a chip with image status regions
+// 0x95 and 0x96.
+bool IsDualBank(const Chip &chip);
+// Memo block and descriptor table over generated region contents.
+bool HasGeneratedOverlay(const RegionInit &in);
+void ApplyDualBankContents(const Region &r, Bytes &b);
+// The running set's versions: latched on first use (from the state folder
+// when an earlier process left it there, else from the records).
+const FlashVersions &RunningVersions(const Host &host, Chip &chip);
+// Activation or reset: the chip now runs the set the records designate.
+void RelatchRunningSet(const Host &host, Chip &chip);
 
 uint64_t Fnv1a64(const uint8_t *data, size_t len);
 

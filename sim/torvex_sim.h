@@ -27,6 +27,15 @@ TVX_API TVX_STATUS TvxSimGetInstanceInfo(uint32_t instance, char *card, uint32_t
 TVX_API TVX_STATUS TvxSimGetRegionInfo(uint32_t instance, uint32_t code, uint64_t *offset, uint32_t *size,
                                        uint32_t *source);
 
+/* A reset of the chip behind `instance` (a host reboot): a dual-bank chip
+ * starts running the set its image status records designate; every port
+ * of the chip reports the versions of that set. */
+TVX_API TVX_STATUS TvxSimResetChip(uint32_t instance);
+
+/* The set (1 or 2) a dual-bank chip runs and the generation it had when it
+ * started running it; TVX_ERR_NOT_SUPPORTED for other chips. */
+TVX_API TVX_STATUS TvxSimGetRunningSet(uint32_t instance, uint32_t *runningSet, uint32_t *generation);
+
 /* The message of the last host load failure ("" when none). */
 TVX_API TVX_STATUS TvxSimGetLoadError(char *text, uint32_t size);
 

@@ -1,6 +1,7 @@
 // tarniksim: makes simulated hosts from presets and shows what the simulated
 // library reports about them (cards, ports, flash regions, versions, the
 // journal of calls).
+#include "dualbank_tool.h"
 #include "presets.h"
 #include "torvex_sim.h"
 
@@ -29,6 +30,7 @@ void Usage() {
                          "       tarniksim show <dir>\n"
                          "       tarniksim dump <dir> <card>/<chip> <region> <file>\n"
                          "       tarniksim journal <dir>\n"
+                         "       tarniksim reset <dir> [<card>/<chip>]\n"
                          "presets:\n");
     for (const tarniksim::PresetInfo &p : tarniksim::Presets())
         std::fprintf(stderr, "  %-13s %s\n", p.name, p.summary);
@@ -413,6 +415,7 @@ void ShowChip(uint32_t instance, uint32_t handle) {
     } else {
         std::printf("    VPD: %s\n", StatusText(st).c_str());
     }
+    tarniksim::ShowDualBank(instance, handle);
 }
 
 void ShowPort(const InstanceRef &ref, uint32_t handle) {
@@ -605,6 +608,11 @@ int main(int argc, char **argv) {
         if (cmd == "show") return Show(args);
         if (cmd == "dump") return Dump(args);
         if (cmd == "journal") return Journal(args);
+        if (cmd == "reset") {
+            int st = tarniksim::ResetCommand(args);
+            if (st == kUsage) Usage();
+            return st;
+        }
         if (cmd == "-h" || cmd == "--help" || cmd == "help") {
             Usage();
             return kOk;

@@ -79,10 +79,17 @@ json Card(const CardSpec &c) {
 
 } // namespace
 
-const std::vector<PresetInfo> &Presets() { return kPresets; }
+const std::vector<PresetInfo> &Presets() {
+    static const std::vector<PresetInfo> all = [] {
+        std::vector<PresetInfo> v = kPresets;
+        v.insert(v.end() - 1, DualBankPresets().begin(), DualBankPresets().end());
+        return v;
+    }();
+    return all;
+}
 
 bool IsPreset(const std::string &name) {
-    for (const PresetInfo &p : kPresets)
+    for (const PresetInfo &p : Presets())
         if (name == p.name) return true;
     return false;
 }
@@ -103,6 +110,7 @@ bool BuildPreset(const std::string &name, json &host) {
     static const char *const names[] = {"fc23xx", "fc24xx-2port", "fc25xx-2port", "fc25xx-4port", "fc8432"};
     host = json{{"version", "1.28.122.0"}, {"cards", json::array()}};
     if (name == "empty") return true;
+    if (BuildDualBankPreset(name, host)) return true;
     for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i)
         if (name == names[i]) {
             host["cards"].push_back(Card(specs[i]));

@@ -24,4 +24,9 @@ bool IsPreset(const std::string &name);
 // unknown name.
 bool BuildPreset(const std::string &name, nlohmann::json &host);
 
+// The presets of the adapters with two flash sets and the Tesk FC card
+// (presets_dualbank.cpp).
+const std::vector<PresetInfo> &DualBankPresets();
+bool BuildDualBankPreset(const std::string &name, nlohmann::json &host);
+
 } // namespace tarniksim

@@ -120,6 +120,13 @@ void OSSGetBuildDateTime(std::string &date, std::string &time);
 std::string OSSFormatBannerDate(const std::tm &local);
 std::string OSSFormatBannerTime(const std::tm &local);
 
+// Local time now. False when the system cannot give it. Tests pin the
+// answer with OSSPinLocalTime (a null time pins "unavailable") and release
+// it with OSSUnpinLocalTime.
+bool OSSGetLocalTime(std::tm &out);
+void OSSPinLocalTime(const std::tm *pinned);
+void OSSUnpinLocalTime();
+
 // Console control events and handler. The handler runs on a thread of its
 // own (never inside a signal context); it returns nonzero when it handled
 // the event, zero to let the process end with the default action.

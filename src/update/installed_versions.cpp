@@ -8,21 +8,13 @@
 #include "app/output.h"
 #include "image/helpers.h"
 #include "inventory/cxrtype.h"
+#include "multiregion/memoblock.h"
 #include "update/flashregion.h"
 #include "vpd/vpd.h"
 
 namespace {
 
 constexpr size_t kVpdValueSize = 256;
-
-// Flash memo block of the Fenwar and Zult families: not readable yet, so
-// the installed versions of these adapters stay unknown.
-int ReadFlashMemoBlock(TVXDevice *device, uint8_t *out48) {
-    (void)device;
-    (void)out48;
-    OutputLevelMessage(LEVEL_DEBUG, "GetAdapterFlashMemoBlock: memo block region unreadable");
-    return 37;
-}
 
 int ReadVpd(TVXDevice *device, const char *keyword, std::string &value) {
     char buffer[kVpdValueSize] = {0};
@@ -87,7 +79,7 @@ int GetExistingCNAFlashImageVersions(TVXDevice *device, InstalledImageVersions *
     if (type >= 10 && type <= 12) return getMBImageVersionInFirmwareFromAdapter(device, &versions->mbi);
     if (type >= 25) {
         uint8_t memo[48] = {0};
-        int st = ReadFlashMemoBlock(device, memo);
+        int st = GetAdapterFlashMemoBlock(device, memo);
         if (st == 0) {
             versions->mbi.ExistingMultibootVersionMajor = memo[20];
             versions->mbi.ExistingMultibootVersionMinor = memo[21];

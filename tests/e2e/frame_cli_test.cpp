@@ -182,10 +182,10 @@ TEST(FrameCli, EmptyAdapterList) {
     auto run = Tf({}, dir.path());
     EXPECT_EQ(run.status, 4);
     EXPECT_NE(run.out.find("tarnikflasher.properties"), std::string::npos) << run.out;
-    // The descriptor table repair is not carried by this build.
+    // The descriptor table repair finds no adapter either.
     auto fdt = Tf({"/fdt", "0"}, dir.path());
-    EXPECT_EQ(fdt.status, 7);
-    EXPECT_EQ(fdt.out, "This command is not supported by this build.\n");
+    EXPECT_EQ(fdt.status, 8);
+    EXPECT_EQ(fdt.out, "Info: Orvane HBA not found!\n");
 }
 
 TEST(FrameCli, LongConfigurationFolderKeepsWholeFileNames) {

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "families.h"
 #include "imagekit.h"
 
 namespace imagekit::cli {
@@ -30,6 +31,11 @@ inline const char kUsage[] =
     "  fltlocator  [--address A] [--version V] [--corrupt bad-checksum|bad-signature|lowercase|nonzero-after]\n"
     "  flt         [--version V] [--region CODE:SIZE:START]... [--corrupt bad-checksum]\n"
     "  mbversion   [--mbi A.B.C] [--corrupt bad-signature]\n"
+    "  firstgen|lark|tesk|teskfc|fenwar|zult\n"
+    "              [--ssvid ID] [--ssdid ID] [--device-id ID] [--card-type T] [--mask M] [--chip-rev R]\n"
+    "              [--image-version A.B.C] [--ffv A.B.C.D] [--bios A.B] [--fcode A.B] [--efi A.B]\n"
+    "              [--fw A.B.C] [--signature OFIM|OILT] [--table-version V]\n"
+    "              [--corrupt bad-checksum|wrong-signature|entry-past-end|wrong-chip-rev|no-card-type]\n"
     "image SPEC: kind[,key=value|flag]...  kind: bios common fcode efi pxe\n"
     "  keys: dev ven rev=MAJOR.MINOR blocks size-byte last=0|1 pcir chip code ssvid biosdev model seed type\n"
     "  flags: badsum badsig badpcir zerolen longlen pciroutside nochecksum\n";
@@ -490,6 +496,75 @@ inline int BuildVersionBlockCmd(const Args &a, Bytes &out) {
     return 0;
 }
 
+struct FamilyCommand {
+    const char *name;
+    Family family;
+};
+inline constexpr FamilyCommand kFamilyCommands[] = {
+    {"firstgen", Family::FirstGen}, {"lark", Family::Lark},     {"tesk", Family::Tesk},
+    {"teskfc", Family::TeskFc},     {"fenwar", Family::Fenwar}, {"zult", Family::Zult},
+};
+
+inline bool ParseFamilyCorruption(const std::string &value, FamilySpec &s) {
+    FamilyFaults &f = s.faults;
+    if (value == "bad-checksum") {
+        // Fenwar validation tests no checksum of its components.
+        if (s.family == Family::Fenwar) return false;
+        f.badChecksum = true;
+    } else if (value == "wrong-signature") {
+        f.wrongSignature = true;
+    } else if (value == "entry-past-end") {
+        f.entryPastEnd = true;
+    } else if (value == "wrong-chip-rev") {
+        // First-generation images carry no revision-specific region.
+        if (s.family == Family::FirstGen) return false;
+        f.wrongChipRev = true;
+    } else if (value == "no-card-type") {
+        f.noCardType = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+inline int BuildFamilyCmd(Family family, const Args &a, Bytes &out) {
+    FamilySpec s;
+    s.family = family;
+    unsigned long n = 0;
+    for (const auto &[name, value] : a.options) {
+        uint8_t v[4];
+        if (name == "--ssvid" || name == "--ssdid" || name == "--device-id" || name == "--card-type" ||
+            name == "--mask" || name == "--chip-rev" || name == "--table-version") {
+            if (!Num(value, 0xFFFF, n)) return Fail("bad " + name);
+            uint16_t x = static_cast<uint16_t>(n);
+            if (name == "--ssvid") s.ssvid = x;
+            if (name == "--ssdid") s.ssdid = x;
+            if (name == "--device-id") s.deviceId = x;
+            if (name == "--card-type") s.cardType = x;
+            if (name == "--mask") s.mask = x;
+            if (name == "--chip-rev") s.chipRev = x;
+            if (name == "--table-version") s.tableVersion = x;
+        } else if (name == "--image-version" || name == "--fw") {
+            if (!ParseVersion(value, v, 3)) return Fail("bad " + name);
+            (name == "--fw" ? s.firmware : s.image) = Version3{v[0], v[1], v[2]};
+        } else if (name == "--ffv") {
+            if (!ParseVersion(value, v, 4)) return Fail("bad --ffv");
+            s.ffv = {v[0], v[1], v[2], v[3]};
+        } else if (name == "--bios" || name == "--fcode" || name == "--efi") {
+            if (!ParseBootVersion(name, value, s.boot)) return Fail("bad " + name);
+        } else if (name == "--signature") {
+            if (value.size() != 4) return Fail("bad --signature (four characters)");
+            s.signature = value;
+        } else if (name == "--corrupt") {
+            if (!ParseFamilyCorruption(value, s)) return Fail("corruption " + value + " not available here");
+        } else {
+            return Fail("unknown option " + name + " for a family image");
+        }
+    }
+    out = BuildFamilyImage(s);
+    return 0;
+}
+
 // Builds the image a subcommand describes; 0 on success, 1 for a usage
 // error (reported on stderr).
 inline int Build(const std::string &cmd, const Args &a, Bytes &out) {
@@ -500,6 +575,8 @@ inline int Build(const std::string &cmd, const Args &a, Bytes &out) {
     if (cmd == "fltlocator") return BuildFltLocatorCmd(a, out);
     if (cmd == "flt") return BuildFltCmd(a, out);
     if (cmd == "mbversion") return BuildVersionBlockCmd(a, out);
+    for (const FamilyCommand &f : kFamilyCommands)
+        if (cmd == f.name) return BuildFamilyCmd(f.family, a, out);
     std::fprintf(stderr, "tfimagekit: unknown subcommand %s\n%s", cmd.c_str(), kUsage);
     return 1;
 }

@@ -5,5 +5,6 @@
 #include "bytes.h"
 #include "firmware.h"
 #include "flt.h"
+#include "ilt.h"
 #include "multiboot.h"
 #include "optionrom.h"
