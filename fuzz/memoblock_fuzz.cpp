@@ -71,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // region buffer; a repaired table needs no second repair.
     static std::vector<uint8_t> region(FDT_TABLE_OFFSET + 0x80);
     std::fill(region.begin() + FDT_TABLE_OFFSET, region.end(), 0xFF);
-    std::memcpy(region.data() + FDT_TABLE_OFFSET, bytes.data(), std::min<size_t>(bytes.size(), 0x80));
+    if (!bytes.empty())
+        std::memcpy(region.data() + FDT_TABLE_OFFSET, bytes.data(), std::min<size_t>(bytes.size(), 0x80));
     FdtRepair before = CheckFlashDescriptorTable(region);
     MEMO_CHECK(PatchFlashDescriptorTable(region));
     FdtRepair after = CheckFlashDescriptorTable(region);

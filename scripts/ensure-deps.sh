@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, only when one
 # is missing (quiet and idempotent otherwise).
 set -euo pipefail
-packages=(cmake g++ make libgtest-dev nlohmann-json3-dev libbenchmark-dev g++-mingw-w64-x86-64 wine libssl-dev python3)
+packages=(cmake g++ make libgtest-dev nlohmann-json3-dev libbenchmark-dev g++-mingw-w64-x86-64 wine libssl-dev python3
+    clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     # Installed, not merely known with its configuration files left over.

@@ -45,6 +45,22 @@ else
     tail -40 "$logdir/windows.build.log"; summary+=("windows: BUILD FAILED"); status=1
 fi
 
+# Fuzz smoke: every libFuzzer target for FUZZ_SECONDS (default 20); any
+# report fails the run. Its count line joins the summary.
+if "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-20}" >"$logdir/fuzz.log" 2>&1; then
+    summary+=("$(tail -1 "$logdir/fuzz.log")")
+else
+    grep -v -E ': [0-9]+ executions' "$logdir/fuzz.log" | tail -20
+    summary+=("$(grep -E '^fuzz: ' "$logdir/fuzz.log" | tail -1) FAILED (see $logdir/fuzz.log)"); status=1
+fi
+# The fault and power-cut matrices ran in the ctest runs above; each
+# scenario left its count in matrix-counts (files of this run only).
+counts="$root/out/debug/tests/matrix-counts"
+if [ -d "$counts" ]; then
+    sum() { find "$counts" -name "$1-*" -newer "$logdir/debug.build.log" -exec cat {} + | awk '{n += $1} END {print n + 0}'; }
+    summary+=("matrices (debug): $(sum fault) fault cases, $(sum cut) cut points")
+fi
+
 echo
 echo "==== Summary ===="
 for s in "${summary[@]}"; do echo "$s"; done

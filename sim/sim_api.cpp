@@ -54,6 +54,8 @@ struct State {
     uint32_t nextHandle = 0x100;
     uint32_t nextSession = 1;
     uint64_t seq = 0;
+    const char *detailKey = nullptr; // extra field of the current call's line
+    uint32_t detailValue = 0;
 };
 
 State &S() {
@@ -142,10 +144,23 @@ uint32_t CheckFault(Host &h, const char *fn, int instance, std::optional<uint32_
     return 0;
 }
 
+// Names what a call reads (its NVRAM parameter or region) on its journal
+// line, for the call's duration.
+struct CallDetail {
+    CallDetail(const char *key, uint32_t value) {
+        S().detailKey = key;
+        S().detailValue = value;
+    }
+    ~CallDetail() { S().detailKey = nullptr; }
+    CallDetail(const CallDetail &) = delete;
+    CallDetail &operator=(const CallDetail &) = delete;
+};
+
 // Records a call in the journal when every call is to be recorded.
 TVX_STATUS Done(Host *h, const char *fn, int port, TVX_STATUS st) {
     if (h && h->journalAll) {
         json j = {{"op", "call"}, {"fn", fn}, {"status", Hex32(st)}};
+        if (S().detailKey) j[S().detailKey] = HexCode(S().detailValue);
         if (port >= 0) AddPortInfo(j, *h, port);
         Journal(*h, j);
     }
@@ -406,10 +421,13 @@ TVX_API TVX_STATUS TvxOpenDevice(uint32_t instance, uint32_t *handle) {
     Host *h = GetHost();
     if (!handle) return Done(h, "TvxOpenDevice", -1, TVX_ERR_INVALID_PARAMETER);
     *handle = 0;
-    if (!h || instance >= h->ports.size()) return Done(h, "TvxOpenDevice", -1, TVX_ERR_NO_MORE_DEVICES);
+    if (!h) return Done(h, "TvxOpenDevice", -1, TVX_ERR_NO_MORE_DEVICES);
+    // A scripted fault comes before the end-of-list answer, so the open that
+    // ends discovery can fail too.
+    TVX_STATUS st = CheckFault(*h, "TvxOpenDevice", int(instance), std::nullopt, false, false);
+    if (instance >= h->ports.size()) return Done(h, "TvxOpenDevice", -1, st ? st : TVX_ERR_NO_MORE_DEVICES);
     Port &p = h->ports[instance];
     int port = int(instance);
-    TVX_STATUS st = CheckFault(*h, "TvxOpenDevice", port, std::nullopt, false, false);
     if (st == 0) {
         if (p.openMode == Port::NotReady && p.notReadyLeft > 0) {
             if (p.notReadyLeft != INT32_MAX) p.notReadyLeft--;
@@ -477,11 +495,19 @@ TVX_API TVX_STATUS TvxDisableAen(uint32_t handle) { return Aen(handle, false); }
 
 TVX_API TVX_STATUS TvxGetVersion(char *text, uint32_t size) {
     Host *h = GetHost();
+    if (uint32_t f = h ? CheckFault(*h, "TvxGetVersion", -1, std::nullopt, false, false) : 0) {
+        if (text && size) text[0] = 0;
+        return Done(h, "TvxGetVersion", -1, f);
+    }
     return Done(h, "TvxGetVersion", -1, CopyOut(text, size, h ? h->version : std::string("1.28.122.0")));
 }
 
 TVX_API TVX_STATUS TvxGetErrorString(TVX_STATUS status, char *text, uint32_t size) {
     Host *h = S().host.get();
+    if (uint32_t f = h ? CheckFault(*h, "TvxGetErrorString", -1, std::nullopt, false, false) : 0) {
+        if (text && size) text[0] = 0;
+        return Done(h, "TvxGetErrorString", -1, f);
+    }
     for (const StatusText &t : kTexts)
         if (t.code == status) return Done(h, "TvxGetErrorString", -1, CopyOut(text, size, t.text));
     char b[48];
@@ -573,6 +599,7 @@ TVX_API TVX_STATUS TvxGetNVRam(uint32_t handle, uint32_t portArg, uint32_t regio
 }
 
 TVX_API TVX_STATUS TvxGetVariableValue(uint32_t handle, const uint8_t *nvram, uint32_t param, uint32_t *value) {
+    CallDetail detail("param", param);
     SIM_BEGIN("TvxGetVariableValue");
     (void)p;
     if (!nvram || !value || param == 0 || param > 255) SIM_END(TVX_ERR_INVALID_PARAMETER);
@@ -617,6 +644,7 @@ TVX_API TVX_STATUS TvxGetOptionRomLayout(uint32_t handle, uint32_t reserved, TVX
 
 TVX_API TVX_STATUS TvxGetOptionRomEx(uint32_t handle, uint32_t reserved, uint8_t *buffer, uint32_t size,
                                      uint32_t region) {
+    CallDetail detail("region", region);
     Host *h;
     int port;
     TVX_STATUS st;

@@ -903,7 +903,9 @@ Fault ParseFault(const json &j, const std::string &path) {
                                 "TvxSendScsiInquiryCmdFC",
                                 "TvxSendScsiReportLunsCmdFC",
                                 "TvxSendScsiReadCapacityCmdFC",
-                                "TvxSendScsiPassThruFC"};
+                                "TvxSendScsiPassThruFC",
+                                "TvxGetVersion",
+                                "TvxGetErrorString"};
     bool known = false;
     for (const char *k : ops)
         known = known || f.op == k;

@@ -4,7 +4,13 @@
 
 #include <cstdio>
 
+// GCC (and mingw, whose C99 formats come from its own stdio) checks the GNU
+// printf dialect; clang knows that dialect as plain printf.
+#if defined(__clang__)
+#define TF_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
 #define TF_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#endif
 
 // Message levels.
 enum : int {

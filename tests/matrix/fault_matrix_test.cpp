@@ -1,0 +1,218 @@
+// Fault matrix: each scenario runs once without faults with every library
+// call journaled; then once per call of that run, on a fresh copy of the
+// host, with that call (function, occurrence) failing. Every run must end
+// by itself, write nothing the fault-free run did not write there, claim no
+// update that did not complete, and write nothing after a failed read that
+// the written bytes rest on.
+//
+// TF_MATRIX_CASE=<fn>#<n> runs one case and prints its output; see the
+// README for running a case by hand.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <sstream>
+
+#include "matrix.h"
+
+namespace matrix {
+namespace {
+
+constexpr uint32_t kFault = 0x20000001u;        // general failure
+constexpr uint32_t kResetPending = 0x20000075u; // the chip resets: callers wait and retry
+
+// Calls with a wait-and-retry rule: they are also run answering "resetting"
+// from the chosen call on, which the retry limit must end.
+const char *const kRetried[] = {"TvxGetOptionRomEx", "TvxUpdateOptionRomEx", "TvxUpdateOptionRomEx2",
+                                "TvxUpdateOptionRom"};
+
+struct Case {
+    std::string fn;
+    int occurrence = 0;
+    bool resetForever = false; // else one general failure at that call
+    std::string Name() const { return CaseName(fn, occurrence) + (resetForever ? "+reset" : ""); }
+    std::string Faults() const {
+        return R"({"faults": [{"op": ")" + fn + R"(", "skip": )" + std::to_string(occurrence) +
+               (resetForever ? R"(, "then": "0x20000075"}]})" : R"(, "statuses": ["0x20000001"]}]})");
+    }
+};
+
+struct Baseline {
+    std::map<std::string, std::string> digest;            // "<chip> <region>" -> data written there
+    std::map<std::string, std::set<std::string>> updated; // chip -> regions written successfully
+};
+
+std::string WriteKey(const Call &c) { return c.chip + " " + c.region; }
+
+bool GuardMatches(const Scenario &s, const Call &c) {
+    const std::string fn = CallName(c);
+    for (const auto &g : s.guards) {
+        if (g == fn) return true;
+        if (g == fn + "@" + c.param || g == fn + "@" + c.region) return true;
+    }
+    return false;
+}
+
+// Everything wrong with one faulted run; empty when it behaved.
+std::vector<std::string> Check(const Scenario &s, const Baseline &base, const Case &k, const RunResult &r) {
+    const std::string &fn = k.fn;
+    std::vector<std::string> bad;
+    if (r.timedOut) bad.push_back("did not end (killed at the time limit)");
+    if (r.signal != 0) bad.push_back("ended by signal " + std::to_string(r.signal));
+    if (r.status == 127) bad.push_back("could not be started");
+    if (r.err.find("ERROR: AddressSanitizer") != std::string::npos || r.err.find("runtime error:") != std::string::npos)
+        bad.push_back("sanitizer report");
+
+    // The fault hit the call it was meant for.
+    const Call *fault = nullptr;
+    int seen = 0;
+    for (const Call &c : r.journal)
+        if (CallName(c) == fn && seen++ == k.occurrence) {
+            fault = &c;
+            break;
+        }
+    if (fault == nullptr || fault->status != (k.resetForever ? kResetPending : kFault)) {
+        bad.push_back("fault not injected at this call");
+        return bad;
+    }
+
+    // Bytes written: only what the fault-free run wrote at that place.
+    std::map<std::string, std::set<std::string>> written;
+    for (const Call &w : r.journal) {
+        if (!w.Write()) continue;
+        auto it = base.digest.find(WriteKey(w));
+        if (it == base.digest.end())
+            bad.push_back("wrote " + WriteKey(w) + ", which the fault-free run does not write");
+        else if (it->second != w.digest)
+            bad.push_back("wrote other bytes to " + WriteKey(w) + " than the fault-free run");
+        if (w.Succeeded()) written[w.chip].insert(w.region);
+    }
+
+    // No write after a failed read the bytes rest on, unless read again.
+    if (GuardMatches(s, *fault)) {
+        for (const Call &w : r.journal) {
+            if (!w.Write() || !w.Succeeded() || w.seq < fault->seq || w.chip != fault->chip) continue;
+            bool reread = false;
+            for (const Call &g : r.journal)
+                reread = reread || (g.seq > fault->seq && g.seq < w.seq && g.chip == fault->chip && g.status == 0 &&
+                                    CallName(g) == fn && g.param == fault->param && g.region == fault->region);
+            if (!reread) bad.push_back("wrote " + WriteKey(w) + " after the failed read without reading it again");
+        }
+    }
+
+    // Claims of success: one per update that completed. An update is a
+    // run of writes to one chip; it completed when every region the
+    // fault-free run wrote there was written.
+    auto covers = [&](const std::string &chip, const std::set<std::string> &regions) {
+        auto it = base.updated.find(chip);
+        if (it == base.updated.end()) return false;
+        for (const auto &region : it->second)
+            if (regions.count(region) == 0) return false;
+        return true;
+    };
+    int completedUpdates = 0;
+    std::string chip;
+    std::set<std::string> regions, attempted;
+    for (const Call &w : r.journal) {
+        if (!w.Write()) continue;
+        if (w.chip != chip || attempted.count(w.region) != 0) {
+            completedUpdates += covers(chip, regions) ? 1 : 0;
+            chip = w.chip;
+            regions.clear();
+            attempted.clear();
+        }
+        attempted.insert(w.region);
+        if (w.Succeeded()) regions.insert(w.region);
+    }
+    completedUpdates += covers(chip, regions) ? 1 : 0;
+    int complete = 0;
+    for (const auto &[c, want] : base.updated)
+        complete += covers(c, written[c]) ? 1 : 0;
+    const int adapters = static_cast<int>(base.updated.size());
+    if (SuccessMessages(r.out) > completedUpdates) bad.push_back("success message for an update that did not complete");
+    if (SummaryUpdated(r.out) > completedUpdates) bad.push_back("summary counts an update that did not complete");
+    if (r.status == 0 || r.status == 201) {
+        if (s.allMustSucceed && complete < adapters)
+            bad.push_back("status " + std::to_string(r.status) + " although an update did not complete");
+        if (!s.allMustSucceed && complete == 0)
+            bad.push_back("status " + std::to_string(r.status) + " although no update completed");
+    }
+    return bad;
+}
+
+class FaultMatrix : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(FaultMatrix, EveryLibraryCallFails) {
+    const Scenario &s = GetParam();
+    if (!s.faultPending.empty() && !RunPendingRows()) GTEST_SKIP() << "pending: " << s.faultPending;
+    Host host(s);
+    ASSERT_TRUE(host.error().empty()) << host.error();
+    const RunResult clean = host.Run(host.Fresh("baseline"));
+    ASSERT_TRUE(clean.status == 0 || clean.status == 201) << clean.out << clean.err;
+
+    Baseline base;
+    std::vector<Case> cases;
+    std::map<std::string, int> occurrences;
+    for (const Call &c : clean.journal) {
+        if (c.Write()) {
+            base.digest[WriteKey(c)] = c.digest;
+            if (c.Succeeded()) base.updated[c.chip].insert(c.region);
+        }
+        const std::string fn = CallName(c);
+        if (fn.empty()) continue;
+        const int n = occurrences[fn]++;
+        cases.push_back({fn, n, false});
+        for (const char *retried : kRetried)
+            if (fn == retried) cases.push_back({fn, n, true});
+    }
+    ASSERT_FALSE(base.updated.empty()) << "the fault-free run updates nothing:\n" << clean.out;
+
+    const char *only = std::getenv("TF_MATRIX_CASE");
+    int run = 0, failed = 0, withWrites = 0;
+    std::string more;
+    for (const Case &k : cases) {
+        const std::string name = k.Name();
+        if (only != nullptr && name != only) continue;
+        const std::filesystem::path dir = host.Fresh("case");
+        const RunResult r = host.Run(dir, k.Faults());
+        ++run;
+        for (const Call &c : r.journal)
+            if (c.Write() && c.Succeeded()) {
+                ++withWrites;
+                break;
+            }
+        const auto bad = Check(s, base, k, r);
+        if (only != nullptr)
+            std::printf("%s %s: status %d\n--- stdout\n%s--- stderr\n%s--- folder %s\n", s.name.c_str(), name.c_str(),
+                        r.status, r.out.c_str(), r.err.c_str(), dir.c_str());
+        if (bad.empty()) continue;
+        // The first few failures in full; the rest one line each.
+        if (++failed > 5) {
+            more += "  " + name + " (status " + std::to_string(r.status) + "): " + bad.front() + "\n";
+        } else {
+            std::ostringstream msg;
+            for (const auto &b : bad)
+                msg << "  " << b << "\n";
+            ADD_FAILURE() << s.name << " " << name << " (status " << r.status << "):\n"
+                          << msg.str() << "--- stdout\n"
+                          << r.out << "--- stderr\n"
+                          << r.err << "rerun: TF_MATRIX_CASE='" << name
+                          << "' test_matrix --gtest_filter='*FaultMatrix*/" << s.name << "'";
+        }
+    }
+    if (failed > 5) ADD_FAILURE() << s.name << ": " << failed << " failing cases in all; further ones:\n" << more;
+    int calls = 0, resets = 0;
+    for (const Case &k : cases)
+        (k.resetForever ? resets : calls) += 1;
+    std::printf("[ matrix ] fault matrix %s: %d cases (%d library calls failing once, %d answering \"resetting\" "
+                "from there on), %d wrote flash, %d failed\n",
+                s.name.c_str(), run, calls, resets, withWrites, failed);
+    if (only == nullptr) RecordCount("fault", s.name, run);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, FaultMatrix, ::testing::ValuesIn(Scenarios()),
+                         [](const ::testing::TestParamInfo<Scenario> &info) { return info.param.name; });
+
+} // namespace
+} // namespace matrix

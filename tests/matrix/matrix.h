@@ -1,0 +1,114 @@
+// Fault and power-cut matrices: the real program run on simulated hosts of
+// a scenario table, once without faults and then once per library call with
+// a failure injected there, or cut off after each flash write.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <iosfwd>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace matrix {
+
+// One row of the scenario table: a simulated host, the program's
+// configuration and the command run on it.
+struct Scenario {
+    std::string name;    // test name: letters, digits and '_'
+    std::string preset;  // tarniksim preset of the host
+    std::string table;   // adapters.properties
+    std::string control; // tarnikflasher.properties ("" for none)
+    // Image kit command lines, run in the host folder before the program.
+    std::vector<std::vector<std::string>> images;
+    std::vector<std::string> args; // the program's command line
+    // Status 0 promises that every adapter the fault-free run updated was
+    // updated (false: at least one, as "/b ALL" promises).
+    bool allMustSucceed = true;
+    // A completed update needs nothing more: another run writes nothing and
+    // returns 1 (the default run, which compares versions).
+    bool rerunNeedsNothing = false;
+    // Reads the written bytes or their validation rest on: "<fn>" or
+    // "<fn>@<param or region>". After such a read failed, the adapter may
+    // be written only once the same read succeeded again.
+    std::vector<std::string> guards;
+    // A defect the row shows that is not mended yet: the matrix skips the
+    // row, naming it, unless TF_MATRIX_ALL=1.
+    std::string faultPending = {};
+    std::string cutPending = {};
+};
+
+// True when rows with a pending defect run too (TF_MATRIX_ALL=1).
+bool RunPendingRows();
+
+const std::vector<Scenario> &Scenarios();
+// Test names show the scenario's name.
+void PrintTo(const Scenario &s, std::ostream *os);
+
+// One line of the simulator's journal.
+struct Call {
+    uint64_t seq = 0;
+    std::string op; // journal op ("call", "write", "open", ...)
+    std::string fn; // library function
+    int instance = -1;
+    std::string chip;   // "<card>/<chip>" of the instance, "" without one
+    std::string region; // writes and region reads: the region code
+    std::string param;  // NVRAM parameter read
+    uint64_t size = 0;
+    std::string digest; // writes: FNV-1a 64 of the data
+    uint32_t status = 0;
+    bool Write() const { return op == "write"; }
+    bool Succeeded() const { return status == 0 || status == 0x20000100u; }
+};
+
+struct RunResult {
+    int status = -1;       // exit status
+    int signal = 0;        // terminating signal, 0 when it exited
+    bool timedOut = false; // killed after the time limit
+    std::string out, err;
+    std::vector<Call> journal;
+};
+
+// A prepared scenario: the host folder made once; each run gets a fresh
+// copy of it.
+class Host {
+  public:
+    explicit Host(const Scenario &s);
+    ~Host();
+    Host(const Host &) = delete;
+    Host &operator=(const Host &) = delete;
+    const std::string &error() const { return error_; }
+    // A fresh copy of the prepared host, named by tag, replacing one of the
+    // same name.
+    std::filesystem::path Fresh(const std::string &tag) const;
+    // Runs the scenario's command in dir (faults: the TORVEX_SIM_FAULTS
+    // JSON, "" none); every call journaled.
+    RunResult Run(const std::filesystem::path &dir, const std::string &faults = "") const;
+    // Digest of every region of every chip ("<card>/<chip> <region>" ->
+    // FNV-1a 64) as the library reads it now.
+    std::map<std::string, std::string> Flash(const std::filesystem::path &dir) const;
+    const std::filesystem::path &root() const { return root_; }
+
+  private:
+    const Scenario &s_;
+    std::filesystem::path root_, template_;
+    std::string error_;
+};
+
+// Library function a journal line stands for.
+std::string CallName(const Call &c);
+// Text of a case for messages and for TF_MATRIX_CASE: "<fn>#<occurrence>".
+std::string CaseName(const std::string &fn, int occurrence);
+// Success messages of the run that claim an adapter was updated, and the
+// count N of "(N out of M)" summaries (-1 without one).
+int SuccessMessages(const std::string &out);
+int SummaryUpdated(const std::string &out);
+// Leaves a full run's count for the test script: <kind>-<scenario> in the
+// counts folder holds the number.
+void RecordCount(const std::string &kind, const std::string &scenario, int count);
+// Scratch root of the matrices (TF_MATRIX_DIR, else the temporary folder).
+std::filesystem::path ScratchRoot();
+// The folder is kept after the test when TF_MATRIX_KEEP is set.
+bool KeepFolders();
+
+} // namespace matrix
