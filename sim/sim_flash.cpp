@@ -128,15 +128,18 @@ Bytes BuildVpd(const std::string &id, const std::vector<std::pair<std::string, s
 
 // One PCI expansion-ROM image of `blocks` 512-byte blocks.
 static void AddRomImage(Bytes &out, uint16_t vendor, uint16_t device, uint8_t codeType, const uint8_t ver[2], bool last,
-                        size_t blocks) {
+                        size_t blocks, const RegionInit *defaults = nullptr) {
     size_t base = out.size();
     out.resize(base + blocks * 512, 0x00);
     uint8_t *p = out.data() + base;
     p[0] = 0x55;
     p[1] = 0xAA;
     p[2] = uint8_t(blocks);
-    PutLe16(p + 0x18, 0x1C);
-    uint8_t *d = p + 0x1C;
+    // A BIOS default area takes bytes 28-33, so the data structure moves.
+    const bool withDefaults = defaults != nullptr && codeType == 0;
+    const size_t pcir = withDefaults ? 0x60 : 0x1C;
+    PutLe16(p + 0x18, uint16_t(pcir));
+    uint8_t *d = p + pcir;
     std::memcpy(d, "PCIR", 4);
     PutLe16(d + 4, vendor);
     PutLe16(d + 6, device);
@@ -148,6 +151,18 @@ static void AddRomImage(Bytes &out, uint16_t vendor, uint16_t device, uint8_t co
     d[0x15] = last ? 0x80 : 0x00;
     static const char *names[] = {"BIOS", "FCODE", "PXE", "EFI"};
     std::snprintf(reinterpret_cast<char *>(p + 0x40), 32, "SIM %s %u.%02u", names[codeType & 3], ver[0], ver[1]);
+    if (withDefaults) {
+        std::memcpy(p + 28, "SVID", 4);
+        p[32] = defaults->biosSvid[0];
+        p[33] = defaults->biosSvid[1];
+        if (defaults->biosSettings) {
+            // The area is the 512 bytes from 2 bytes into the marker: the
+            // rest of the marker, then 508 bytes of settings.
+            std::memcpy(p + 0x200, "MECXR ", 6);
+            for (size_t i = 0; i < 508; ++i)
+                p[0x206 + i] = uint8_t(0xC0 ^ (i * 7));
+        }
+    }
     if (codeType == 0) { // byte checksum of a BIOS image
         uint8_t sum = 0;
         for (size_t i = 0; i + 1 < blocks * 512; ++i)
@@ -179,7 +194,8 @@ Bytes GenerateRegion(const Region &r) {
         if (in.hasFcode) imgs.push_back({1, in.fcode});
         if (in.hasEfi) imgs.push_back({3, in.efi});
         for (size_t i = 0; i < imgs.size(); ++i)
-            AddRomImage(b, 0x1D7A, in.deviceId, imgs[i].type, imgs[i].v, i + 1 == imgs.size(), 4);
+            AddRomImage(b, 0x1D7A, in.deviceId, imgs[i].type, imgs[i].v, i + 1 == imgs.size(), 4,
+                        in.hasBiosDefaults ? &in : nullptr);
         if (b.size() > r.size) b.resize(r.size);
         b.resize(r.size, 0xFF);
         break;

@@ -355,6 +355,15 @@ void ParseRegion(const json &j, const std::string &path, Region &r, const Defaul
             in.hasEfi = true;
         }
         in.deviceId = uint16_t(bo.Num("device_id", d.deviceId, 0, 0xFFFF));
+        if (const json *x = bo.Get("defaults")) {
+            Obj xo(*x, bo.Path("defaults"));
+            Bytes svid = xo.Hex("svid", Bytes{0x00, 0x00}, 2, 2);
+            std::memcpy(in.biosSvid, svid.data(), 2);
+            in.biosSettings = xo.Bool("settings", true);
+            xo.Finish();
+            if (!in.hasBios) Fail(bo.Path("defaults"), "a BIOS default area needs a BIOS image");
+            in.hasBiosDefaults = true;
+        }
         bo.Finish();
         in.kind = RegionInit::Boot;
         kinds++;

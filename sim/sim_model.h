@@ -71,6 +71,10 @@ struct RegionInit {
     bool hasBios = false, hasFcode = false, hasEfi = false;
     uint8_t bios[2] = {}, fcode[2] = {}, efi[2] = {};
     uint16_t deviceId = 0;
+    // Boot: BIOS default area of the BIOS image ("SVID" and its two bytes at
+    // 28-33; with settings, "MECXR " at 0x200 and 508 bytes of settings)
+    bool hasBiosDefaults = false, biosSettings = false;
+    uint8_t biosSvid[2] = {};
     // Firmware
     uint8_t fw[3] = {};
     std::string fwChip;  // e.g. "2532": marker CXR25xxFirmware

@@ -83,6 +83,7 @@ const std::vector<PresetInfo> &Presets() {
     static const std::vector<PresetInfo> all = [] {
         std::vector<PresetInfo> v = kPresets;
         v.insert(v.end() - 1, DualBankPresets().begin(), DualBankPresets().end());
+        v.insert(v.end() - 1, ConvergedPresets().begin(), ConvergedPresets().end());
         return v;
     }();
     return all;
@@ -111,6 +112,7 @@ bool BuildPreset(const std::string &name, json &host) {
     host = json{{"version", "1.28.122.0"}, {"cards", json::array()}};
     if (name == "empty") return true;
     if (BuildDualBankPreset(name, host)) return true;
+    if (BuildConvergedPreset(name, host)) return true;
     for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i)
         if (name == names[i]) {
             host["cards"].push_back(Card(specs[i]));

@@ -29,4 +29,8 @@ bool BuildPreset(const std::string &name, nlohmann::json &host);
 const std::vector<PresetInfo> &DualBankPresets();
 bool BuildDualBankPreset(const std::string &name, nlohmann::json &host);
 
+// The presets of the converged adapters (presets_converged.cpp).
+const std::vector<PresetInfo> &ConvergedPresets();
+bool BuildConvergedPreset(const std::string &name, nlohmann::json &host);
+
 } // namespace tarniksim

@@ -402,6 +402,11 @@ int ValidateBootChain(std::span<const uint8_t> chain, uint16_t deviceId, const c
                 OutputLevelMessage(LEVEL_DEBUG, "%s: [ERROR] ERROR_INVALID_SSID", name);
                 break;
             }
+            // An FCode or EFI image built for another chip must not pass.
+            if (rc == IMG_SSID_MISMATCH) {
+                OutputLevelMessage(LEVEL_DEBUG, "%s: [ERROR] ERROR_MISMATCH_SSID", name);
+                break;
+            }
             if (rc == 0) {
                 // The FCoE walker's FCode trace carries the update walker's name.
                 const char *doneName = (!iscsi && d.codeType == PCI_CODE_FCODE) ? "UpdateAllPciHeaders" : name;

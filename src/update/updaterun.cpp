@@ -18,6 +18,7 @@
 #include "inventory/adapters_table.h"
 #include "inventory/bootsan.h"
 #include "inventory/cxrtype.h"
+#include "multiregion/cna_drivers.h"
 #include "oss/oss.h"
 #include "update/flashctr.h"
 #include "update/optionrom.h"
@@ -96,6 +97,37 @@ int RunQueuedUpdate(TVXDevice *device, TVXDevice *secondChip, const char *imageF
                 ++updated;
                 last = secondChip;
             }
+        }
+    }
+    if (last != nullptr) UpdateHBADeviceNodeProperty(last);
+    freeUserOptionROMReq();
+    return st;
+}
+
+using ConvergedUpdate = int (*)(TVXDevice *, const char *, uint16_t);
+
+// The converged drivers on the adapter and then on the second chip. The
+// first generation goes on to the second chip after a failure too and
+// returns the last status.
+int RunQueuedConvergedUpdate(TVXDevice *device, TVXDevice *secondChip, const char *imageFile, ConvergedUpdate update,
+                             uint16_t disableReset, bool secondAfterFailure, int &updated) {
+    int st = addUserOptionROMRequest("all", imageFile);
+    if (st != 0) {
+        freeUserOptionROMReq();
+        return st;
+    }
+    TVXDevice *last = nullptr;
+    st = update(device, imageFile, disableReset);
+    const bool ok = st == 0 || st == OPTROM_OK_RESET_DISABLED;
+    if (ok) {
+        ++updated;
+        last = device;
+    }
+    if (secondChip != nullptr && (ok || secondAfterFailure)) {
+        st = update(secondChip, imageFile, disableReset);
+        if (st == 0 || st == OPTROM_OK_RESET_DISABLED) {
+            ++updated;
+            last = secondChip;
         }
     }
     if (last != nullptr) UpdateHBADeviceNodeProperty(last);
@@ -304,17 +336,38 @@ int updateOptionROMSingleHBA(TVXDevice *device, const char *imageFile, int bAllP
             st = STATUS_NOT_SUPPORTED;
         }
         break;
+    case OPTROM_KIND_CNA:
+    case OPTROM_KIND_LARK:
+    case OPTROM_KIND_TESK:
+        if (type == 1 || type == 3) {
+            const ConvergedUpdate update = kind == OPTROM_KIND_CNA    ? CNAOptionROMRegionUpdate
+                                           : kind == OPTROM_KIND_LARK ? CNALarkORevA0ptionROMRegionUpdate
+                                                                      : CNATeskOptionROMRegionUpdate;
+            st = RunQueuedConvergedUpdate(device, secondChip, imageFile, update, disableReset, kind == OPTROM_KIND_CNA,
+                                          updated);
+        } else if (type >= 4 && type <= 7) {
+            if (kind == OPTROM_KIND_TESK) {
+                NoUpgradeMessage(device, model);
+                st = STATUS_NOT_SUPPORTED;
+            } else {
+                OutputLevelMessage(LEVEL_INFO, "Flash update is unsupported with current OS!");
+                st = kind == OPTROM_KIND_CNA ? STATUS_NOT_SUPPORTED : STATUS_NOT_ON_HOST;
+            }
+        } else {
+            NoUpgradeMessage(device, model);
+            st = STATUS_NO_UPDATE_NEEDED;
+        }
+        break;
     case OPTROM_KIND_NOT_ON_HOST: st = STATUS_NOT_ON_HOST; break;
     case OPTROM_KIND_UNKNOWN: st = STATUS_UNKNOWN_TYPE; break;
     case OPTROM_KIND_UNSUPPORTED: st = STATUS_NOT_SUPPORTED; break;
     default:
-        // Kind 12, and the converged and newer families whose update
-        // drivers this program does not carry yet.
+        // Kind 12, and the newer families whose update drivers this
+        // program does not carry yet.
         NotSupportedMessage(device, model);
         st = STATUS_NOT_SUPPORTED_KIND;
         break;
     }
-    (void)disableReset;
     OutputLevelMessage(LEVEL_DEBUG, "updateOptionROMSingleHBA: retVal=%d NoHBAUpdated=%d ", st, updated);
     return st;
 }

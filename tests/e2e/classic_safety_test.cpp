@@ -334,6 +334,8 @@ TEST(ClassicSafety, MessageStreamsAndLevels) {
          upd::kControl25,
          {},
          2,
+         // refused first by the firmware preload run, which takes the 25xx
+         "Command aborted! Please update existing driver (9.1.4.6) and try again.\n"
          "All HBAs that need to be updated failed to be updated (0 out of 1)!\n"},
         {"/b 0, option ROM of another chip",
          upd::Host({Card23()}),
@@ -341,7 +343,14 @@ TEST(ClassicSafety, MessageStreamsAndLevels) {
          {"/b", "0", "rom22.bin"},
          10,
          "Incorrect flash file for HBA 0 (Invalid SSDID/SSVID)!\n"},
-        {"default run, no adapters", upd::Host({}), upd::kControl25, {}, 8, "Info: Orvane HBA not found!\n"},
+        // once from each of the three data-file runs, then the update run
+        {"default run, no adapters",
+         upd::Host({}),
+         upd::kControl25,
+         {},
+         8,
+         "No compatible HBA(s) found in current system !\nNo compatible HBA(s) found in current system !\n"
+         "No compatible HBA(s) found in current system !\nInfo: Orvane HBA not found!\n"},
     };
     for (const auto &row : rows) {
         upd::Scene s("safe_msg");

@@ -36,6 +36,10 @@ struct Scenario {
     // row, naming it, unless TF_MATRIX_ALL=1.
     std::string faultPending = {};
     std::string cutPending = {};
+    // Exit status of the run that finds nothing left to do (with
+    // rerunNeedsNothing): 1 for the default run, another for commands that
+    // report "already done" in their own way.
+    int nothingLeftStatus = 1;
 };
 
 // True when rows with a pending defect run too (TF_MATRIX_ALL=1).

@@ -30,6 +30,31 @@ const char *const kControl25 = "0x0301,0x1D7A,CXR2562,3.28,6.01,4.03,8.02.01,mbi
 // the current contents where the image does not reach.
 const std::vector<std::string> kClassicGuards = {"TvxGetVariableValue", "TvxGetOptionRomEx@0xFF"};
 
+// Converged adapters: the multi-region images for the presets' boards, one
+// version above what their VPD names. Their updates read the subsystem IDs,
+// the boot regions whose BIOS default area they carry and the VPD regions
+// whose keywords they rewrite.
+const char *const kTableCna = "0x0801,0x1D7A,CXR8001,Dual port 10Gb FCoE CNA,TRUE\n"
+                              "0x0821,0x1D7A,CXR8021,Dual port 10Gb CNA,TRUE\n"
+                              "0x0831,0x1D7A,CXR8031,Dual port 10Gb CNA,TRUE\n";
+const std::vector<std::vector<std::string>> kImagesCna8001 = {
+    {"firstgen", "--ssvid", "0x1D7A", "--ssdid", "0x0801", "--image-version", "2.1.0", "cna8001.bin"}};
+const std::vector<std::vector<std::string>> kImagesLark = {
+    {"lark", "--ssvid", "0x1D7A", "--ssdid", "0x0821", "--image-version", "2.1.0", "lark.bin"}};
+const std::vector<std::vector<std::string>> kImagesTesk = {
+    {"tesk", "--ssvid", "0x1D7A", "--ssdid", "0x0831", "--image-version", "2.1.0", "tesk.bin"}};
+const char *const kControlCna8001 = "0x0801,0x1D7A,CXR8152,2.10,1.08,2.00,05.03.01,cna8001.bin,02.01.00\n";
+const char *const kControlLark = "0x0821,0x1D7A,CXR8242,2.20,1.10,2.10,04.02.17,lark.bin,02.01.00\n";
+const char *const kControlTesk = "0x0831,0x1D7A,CXR8342,3.30,6.10,4.00,09.01.02,tesk.bin,02.01.00\n";
+const std::vector<std::string> kCna8001Guards = {"TvxGetVariableValue",    "TvxGetOptionRomEx@0x07",
+                                                 "TvxGetOptionRomEx@0x14", "TvxGetOptionRomEx@0x16",
+                                                 "TvxGetOptionRomEx@0x2C", "TvxGetOptionRomEx@0x2D"};
+const std::vector<std::string> kLarkGuards = {"TvxGetVariableValue", "TvxGetOptionRomEx@0x07",
+                                              "TvxGetOptionRomEx@0x81"};
+const std::vector<std::string> kTeskGuards = {"TvxGetVariableValue",    "TvxGetOptionRomEx@0x07",
+                                              "TvxGetOptionRomEx@0xA2", "TvxGetOptionRomEx@0x81",
+                                              "TvxGetOptionRomEx@0x14", "TvxGetOptionRomEx@0x16"};
+
 } // namespace
 
 const std::vector<Scenario> &Scenarios() {
@@ -52,6 +77,12 @@ const std::vector<Scenario> &Scenarios() {
          .args = {"/b", "0", "mbi2532.bin"}, .allMustSucceed = true, .rerunNeedsNothing = false,
          .guards = kClassicGuards},
 
+        // The descriptor table repair of a Tesk FC card: one region written
+        // from its own contents; another run answers 430 (exit status 174)
+        // and writes nothing.
+        {.name = "fdt_tesk_fc", .preset = "fc-tesk-fc", .table = "", .control = "", .images = {},
+         .args = {"/fdt", "0"}, .allMustSucceed = true, .rerunNeedsNothing = true,
+         .guards = {"TvxGetOptionRomEx@0x1A"}, .nothingLeftStatus = 430 & 0xFF},
         // Rows that show defects not mended yet (skipped unless TF_MATRIX_ALL=1).
         {.name = "default_fc23xx_common_bios", .preset = "fc23xx", .table = kTable, .control = kControl23,
          .images = kImages23Common, .args = {}, .allMustSucceed = true, .rerunNeedsNothing = true,
@@ -67,6 +98,36 @@ const std::vector<Scenario> &Scenarios() {
                          "subsystem vendor ID 0",
          .cutPending = "two-chip card cut off after the first chip's writes: the next default run finds nothing "
                        "to update (status 1) and the second chip keeps its old flash"},
+        // Converged adapters. Every run stamps the time of the update into the
+        // layout table copies after the boot codes and into the Tesk memo
+        // block, so runs differ from the fault-free run in those bytes.
+        {.name = "default_cna8001", .preset = "cna8001", .table = kTableCna, .control = kControlCna8001,
+         .images = kImagesCna8001, .args = {}, .allMustSucceed = true, .rerunNeedsNothing = true,
+         .guards = kCna8001Guards,
+         .faultPending = "the write wrappers read the subsystem IDs again (TvxGetVariableValue#40 on) for the "
+                         "model text of their log line; after such a read failed the next region is written "
+                         "(from the IDs read before the first write)",
+         .cutPending = "cut off after the FC VPD 0 write: the next default run reads the new version from VPD 0 "
+                       "and finds nothing to update (status 1); FC VPD 1 and the NIC VPDs keep the old version "
+                       "keywords"},
+        {.name = "default_cna_lark", .preset = "cna-lark", .table = kTableCna, .control = kControlLark,
+         .images = kImagesLark, .args = {}, .allMustSucceed = true, .rerunNeedsNothing = true, .guards = kLarkGuards,
+         .faultPending = "a port of the second card not opened (TvxOpenDevice#2): that card is left out of the "
+                         "list and the run reports success, status 0; the wrappers' model-text ID reads as in "
+                         "default_cna8001"},
+        {.name = "default_cna_tesk", .preset = "cna-tesk", .table = kTableCna, .control = kControlTesk,
+         .images = kImagesTesk, .args = {}, .allMustSucceed = true, .rerunNeedsNothing = true, .guards = kTeskGuards,
+         .faultPending = "the memo block (0xDF) carries the time of the update to the second, so every case "
+                         "writes other bytes there than the fault-free run",
+         .cutPending = "cut off after the NIC/CNA VPD (0x81) write: the next default run reads the new version "
+                       "from it and finds nothing to update (status 1); FC VPD 0x14 and 0x16 keep the old "
+                       "version keywords"},
+        {.name = "b_instance_cna_tesk", .preset = "cna-tesk", .table = kTableCna, .control = "", .images = kImagesTesk,
+         .args = {"/b", "0", "tesk.bin"}, .allMustSucceed = true, .rerunNeedsNothing = false, .guards = kTeskGuards,
+         .faultPending = "the memo block (0xDF) carries the time of the update to the second, so every case "
+                         "writes other bytes there than the fault-free run",
+         .cutPending = "the memo block (0xDF) carries the time of the update to the second, so the run after "
+                       "the cut writes other bytes there than the fault-free run"},
     };
     // clang-format on
     return kRows;
