@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "app/settings.h"
+#include "fuzz_common.h"
 #include "image/imgversion.h"
 
 namespace {
@@ -16,8 +16,7 @@ constexpr uint16_t kDeviceIds[] = {0x8000, 0x8001, 0x8020, 0x8021, 0x8022, 0x803
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    // Messages are not what the run looks at.
-    g_bSilent = 1;
+    fuzz::Silence();
     std::span<const uint8_t> chain(data, size);
     // The first byte picks the device ID, the rest is the chain, so that
     // the chain itself may start with 0x55 0xAA.

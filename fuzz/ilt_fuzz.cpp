@@ -7,14 +7,13 @@
 #include <span>
 #include <vector>
 
-#include "app/settings.h"
+#include "fuzz_common.h"
 #include "image/ilt.h"
 #include "image/imgversion.h"
 #include "oss/oss.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    // Messages are not what the run looks at.
-    g_bSilent = 1;
+    fuzz::Silence();
     std::span<const uint8_t> img(data, size);
     // The adapter's IDs and chip revision come from the last bytes, so the
     // fuzzer can steer them towards the table's contents.
