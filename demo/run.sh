@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Demo of a flash update on a simulated host: classic FC cards and two
-# converged cards (Lark and Tesk).
+# converged cards (Lark and Tesk), and two cards with two flash sets (27xx,
+# 28xx) updated online.
 # Usage: demo/run.sh <build dir>
 # Sets up the demo host in <build dir>/demo-run, builds the images with the
 # image kit and the 25xx card's firmware preload table with the data-file
@@ -46,6 +47,8 @@ heading "Images built with the image kit"
 "$kit" multiboot --chip 2532 --bios 3.28 --efi 6.01 --fcode 4.03 --fw 8.2.1 --mbi 3.1.2 images/mbi2532.bin
 "$kit" lark --chip-rev 0x58 --ssvid 0x1D7A --ssdid 0x0821 --image-version 2.1.0 images/lark.bin
 "$kit" tesk --ssvid 0x1D7A --ssdid 0x0831 --image-version 2.1.0 images/tesk.bin
+"$kit" fenwar --ssvid 0x1D7A --ssdid 0x0501 --device-id 0x2071 --image-version 2.1.0 images/fenwar2772.bin
+"$kit" zult --ssvid 0x1D7A --ssdid 0x0601 --device-id 0x2281 --image-version 2.5.0 images/zult2882.bin
 # The 25xx card's preload table as its flash holds it now (version 1.2.0).
 "$datakit" preload --cxr 12 --version 1.2.0 --ssdid 0x0301 --image images/preload2532.bin --image-size 0x1000 \
     images/preload2532-flash.dat
@@ -59,6 +62,9 @@ run /q
 
 heading "Default update run (tarnikflasher)"
 run
+
+heading "Flash sets of the 27xx and 28xx cards after the update (tarniksim show)"
+"$sim" show "$work" | grep -E '^card|running set'
 
 heading "Second run: nothing needs updating (tarnikflasher)"
 run

@@ -58,7 +58,7 @@ json Vpd(unsigned code) {
 json Ports(int n) {
     json ports = json::array();
     for (int i = 0; i < n; ++i)
-        ports.push_back({{"driver", {{"version", "9.4.2.10"}, {"os", "Windows Server 2022"}}},
+        ports.push_back({{"driver", {{"version", "9.1.9.20"}, {"os", "Windows Server 2022"}}},
                          {"port", {{"speed", 32}, {"state", 1}, {"mode", 1}}}});
     return ports;
 }
@@ -148,7 +148,7 @@ bool BuildDualBankPreset(const std::string &name, json &host) {
         card = TeskFc();
     else
         return false;
-    host = json{{"version", "1.28.122.0"}, {"cards", json::array({card})}};
+    host = json{{"version", "2.0.1.8"}, {"cards", json::array({card})}};
     return true;
 }
 

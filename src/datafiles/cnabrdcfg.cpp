@@ -197,7 +197,12 @@ int UpdateTeskAdapterBrdCfgFromDatFile(TVXDevice *device, const char *path) {
         RegionReadMessage(device);
         return st;
     }
-    st = BuildTeskBoardConfig(file, GetAdapterFacts(device), region);
+    // The file was chosen by the subsystem IDs already and the build checks
+    // it by the SSID table: it needs only the port, so the IDs are not read
+    // again (a failed second read would be ignored right before the write).
+    AdapterFacts facts;
+    facts.port = AdapterPort(device);
+    st = BuildTeskBoardConfig(file, facts, region);
     if (st != DAT_OK) {
         TeskFailureMessage(device, name, st);
         return st;

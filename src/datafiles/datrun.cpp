@@ -36,8 +36,12 @@ AdapterFacts GetAdapterFacts(const TVXDevice *device) {
     f.cxrType = GetCxrType(device);
     f.chipRevision = device->chipProperty.ChipType;
     f.instance = device->instance;
-    f.port = device->physicalPort != 0 ? static_cast<int>(device->physicalPort) : 1;
+    f.port = AdapterPort(device);
     return f;
+}
+
+int AdapterPort(const TVXDevice *device) {
+    return device != nullptr && device->physicalPort != 0 ? static_cast<int>(device->physicalPort) : 1;
 }
 
 std::string ModelText(const TVXDevice *device) {

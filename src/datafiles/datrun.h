@@ -23,6 +23,9 @@ struct AdapterFacts {
 };
 
 AdapterFacts GetAdapterFacts(const TVXDevice *device);
+// The adapter's physical port number (1 when the library gives none); no
+// library call.
+int AdapterPort(const TVXDevice *device);
 
 // Model text of the messages.
 std::string ModelText(const TVXDevice *device);

@@ -144,7 +144,8 @@ int CheckBiosDefaultAreas(const TVXDevice *device, std::span<const PlannedWrite>
 }
 
 LoopOutcome RunRegionLoop(TVXDevice *device, const FamilyTable &family, std::span<const PlannedWrite> plan,
-                          std::span<const uint8_t> flash, std::span<const BootBackup> backups, uint16_t &disableReset) {
+                          std::span<const uint8_t> flash, std::span<const BootBackup> backups, uint16_t &disableReset,
+                          const RegionLoopHooks *hooks) {
     LoopOutcome out;
     const int inst = static_cast<int>(device->instance);
     for (const PlannedWrite &w : plan) {
@@ -166,17 +167,27 @@ LoopOutcome RunRegionLoop(TVXDevice *device, const FamilyTable &family, std::spa
             return out;
         }
 
-        OutputText(step.progress);
-        const uint32_t lib = Write(device, step.wrapper, region, step.code, disableReset);
+        if (hooks != nullptr && hooks->beforeWrite && hooks->beforeWrite(w, region) != 0) {
+            out.status = step.failStatus;
+            return out;
+        }
+
+        const std::string text = hooks != nullptr && hooks->progress ? hooks->progress(w) : std::string();
+        OutputText(text.empty() ? step.progress : text.c_str());
+        const uint32_t lib = Write(device, step.wrapper, region, w.target != 0 ? w.target : step.code, disableReset);
         out.libStatus = lib;
         if (lib != TVX_STATUS_OK && lib != TVX_RESULT_RESET_DISABLED) {
             OutputMessage("%s", "Failed");
-            OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", inst, lib,
-                          LibraryErrorText(lib).c_str());
+            if (hooks != nullptr && hooks->failed)
+                hooks->failed(w, lib);
+            else
+                OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", inst, lib,
+                              LibraryErrorText(lib).c_str());
             out.status = step.failStatus;
             return out;
         }
         OutputMessage("%s", "Success");
+        if (hooks != nullptr && hooks->afterWrite) hooks->afterWrite(w);
         out.resetDisabled = lib == TVX_RESULT_RESET_DISABLED;
         ++out.written;
         if (family.expectedCount > 0)

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -128,6 +129,7 @@ struct PlannedWrite {
     IltRegionEntry entry;
     uint32_t regionSize; // 0 when the adapter's layout lacks the region
     size_t copyLength;   // component bytes, plus the layout table where appended
+    uint32_t target = 0; // region written; 0: the step's code
 };
 
 // Walks the sequence and the flash buffer's layout table as the loop does
@@ -166,11 +168,25 @@ struct LoopOutcome {
     bool resetDisabled = false; // the last write answered 0x20000100
 };
 
+// What a driver adds to the loop for one write (every member may be empty).
+struct RegionLoopHooks {
+    // Progress text of the write (empty result: the step's own text).
+    std::function<std::string(const PlannedWrite &)> progress;
+    // Runs on the filled region buffer just before the write: 0 writes it,
+    // any other value stops the loop with the step's failure status.
+    std::function<int(const PlannedWrite &, std::span<uint8_t>)> beforeWrite;
+    // Runs after a write the library accepted.
+    std::function<void(const PlannedWrite &)> afterWrite;
+    // Replaces the loop's failure message of a refused write.
+    std::function<void(const PlannedWrite &, uint32_t libStatus)> failed;
+};
+
 // Writes the planned regions in order, one region buffer at a time, with
 // the progress lines, waits and messages of the family. Stops at the first
 // failure.
 LoopOutcome RunRegionLoop(TVXDevice *device, const FamilyTable &family, std::span<const PlannedWrite> plan,
-                          std::span<const uint8_t> flash, std::span<const BootBackup> backups, uint16_t &disableReset);
+                          std::span<const uint8_t> flash, std::span<const BootBackup> backups, uint16_t &disableReset,
+                          const RegionLoopHooks *hooks = nullptr);
 
 // Carries the BIOS default area of the current boot region into the new
 // region buffer: 0, or -1 (adapter of an older class, or an image length

@@ -18,7 +18,9 @@
 #include "inventory/adapters_table.h"
 #include "inventory/bootsan.h"
 #include "inventory/cxrtype.h"
+#include "multiregion/capabilities.h"
 #include "multiregion/cna_drivers.h"
+#include "multiregion/online.h"
 #include "oss/oss.h"
 #include "update/flashctr.h"
 #include "update/optionrom.h"
@@ -353,6 +355,29 @@ int updateOptionROMSingleHBA(TVXDevice *device, const char *imageFile, int bAllP
                 OutputLevelMessage(LEVEL_INFO, "Flash update is unsupported with current OS!");
                 st = kind == OPTROM_KIND_CNA ? STATUS_NOT_SUPPORTED : STATUS_NOT_ON_HOST;
             }
+        } else {
+            NoUpgradeMessage(device, model);
+            st = STATUS_NO_UPDATE_NEEDED;
+        }
+        break;
+    case OPTROM_KIND_FENWAR:
+    case OPTROM_KIND_ZULT:
+        if (type == 1 || type == 3) {
+            if (isWindowsServerFECImplDriverVersion(device->nodeProperty.DriverVersion) != 0) {
+                OutputLevelMessage(LEVEL_INFO, "Flash update is unsupported with current driver %s!",
+                                   device->nodeProperty.DriverVersion);
+                st = STATUS_NOT_ON_HOST;
+                break;
+            }
+            const bool fenwar = kind == OPTROM_KIND_FENWAR;
+            st = RunQueuedConvergedUpdate(device, secondChip, imageFile,
+                                          fenwar ? FenwarUpdateByPath : ZultOnlineFlashUpdate, disableReset, false,
+                                          updated);
+            if (!fenwar && st != 0 && st != OPTROM_OK_RESET_DISABLED)
+                OutputLevelMessage(LEVEL_INFO, "Flash update failed (Error=%d)", st);
+        } else if (type == 5 || type == 6 || type == 7 || type == 19) {
+            NoUpgradeMessage(device, model);
+            st = STATUS_NOT_SUPPORTED;
         } else {
             NoUpgradeMessage(device, model);
             st = STATUS_NO_UPDATE_NEEDED;

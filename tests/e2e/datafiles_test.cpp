@@ -5,59 +5,12 @@
 // with the data-file kit; regions are read back with tarniksim dump.
 #include <gtest/gtest.h>
 
-#include "../tools/datakit/datakit.h"
-#include "update_hosts.h"
+#include "datafile_hosts.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr uint16_t kSsdid27 = 0x0501;
-constexpr uint16_t kSsdidTesk = 0x0601;
-constexpr size_t kTeskRegionSize = 0x8000;
-constexpr size_t kPreloadSize = 0x1000;
-
-const std::string kTable = std::string(upd::kTable) + "0x0501,0x1D7A,CXR2261,Dual port 16Gb FC,TRUE\n"
-                                                      "0x0601,0x1D7A,CXR8031,Dual port 10GbE CNA,TRUE\n";
-
-std::vector<uint8_t> Bytes(const std::string &s) { return {s.begin(), s.end()}; }
-
-void WriteBytes(const fs::path &p, const std::vector<uint8_t> &b) {
-    e2e::WriteFile(p, std::string(b.begin(), b.end()));
-}
-
-std::string DatText(const std::vector<datakit::Field> &fields, std::vector<std::string> extra = {}) {
-    datakit::DataFile d;
-    d.comments = {"written by the data-file kit"};
-    d.fields = fields;
-    d.extraLines = std::move(extra);
-    return datakit::Text(d);
-}
-
-datakit::PepOptions Pep(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-    datakit::PepOptions o;
-    o.version[0] = a, o.version[1] = b, o.version[2] = c, o.version[3] = d;
-    o.ssdid = kSsdid27;
-    return o;
-}
-
-datakit::PreloadOptions Preload(int cxr, uint16_t ssdid, uint8_t a, uint8_t b, uint8_t c) {
-    datakit::PreloadOptions o;
-    o.cxrType = cxr;
-    o.ssdid = ssdid;
-    o.version[0] = a, o.version[1] = b, o.version[2] = c;
-    return o;
-}
-
-datakit::TeskOptions Tesk(uint8_t major) {
-    datakit::TeskOptions o;
-    o.version[0] = major;
-    for (int i = 0; i < 8; ++i)
-        o.ssid[i] = 0x06011D7Au + static_cast<uint32_t>(i);
-    for (int i = 0; i < 16; ++i)
-        o.mac[i] = 0x001D7A260000ull + static_cast<uint64_t>(i);
-    return o;
-}
+using namespace dathost;
 
 uint32_t WordSum(const std::vector<uint8_t> &b, size_t length) {
     uint32_t s = 0;
@@ -72,41 +25,16 @@ uint32_t WordSum(const std::vector<uint8_t> &b, size_t length) {
 class DataScene : public upd::Scene {
   public:
     explicit DataScene(const std::string &tag, const std::string &port27 = "{}") : upd::Scene(tag) {
-        pepRegion = datakit::ImageOver(datakit::PepFields(Pep(1, 2, 3, 4)), std::vector<uint8_t>(0x20000, 0));
-        preload27 = datakit::ImageOver(datakit::PreloadFields(Preload(25, kSsdid27, 1, 2, 3)),
-                                       std::vector<uint8_t>(kPreloadSize, 0xFF));
-        preloadTesk = datakit::ImageOver(datakit::PreloadFields(Preload(21, kSsdidTesk, 1, 2, 3)),
-                                         std::vector<uint8_t>(kPreloadSize, 0xFF));
-        teskRegion = datakit::TeskInitialRegion(Tesk(2), kTeskRegionSize);
-        WriteBytes(path() / "pep_cf.bin", pepRegion);
-        WriteBytes(path() / "pre27.bin", preload27);
-        WriteBytes(path() / "pre26.bin", preloadTesk);
-        WriteBytes(path() / "tesk71.bin", teskRegion);
-        const std::string c27 = R"({"name": "c27", "device_id": "0x2261", "subsys_vendor": "0x1D7A",
-          "subsys_device": "0x0501", "model": "CXR2261", "serial": "S27", "chips": [{"ports": [)" +
-                                port27 +
-                                R"(], "regions": [
-          {"code": "0xCF", "size": "0x20000", "file": "pep_cf.bin"},
-          {"code": "0x13", "size": "0x1000", "file": "pre27.bin"}, {"code": "0xFF"}]}]})";
-        const std::string c26 = R"({"name": "c26", "device_id": "0x8031", "subsys_vendor": "0x1D7A",
-          "subsys_device": "0x0601", "model": "CXR8031", "serial": "S26", "chips": [{"ports": [{}], "regions": [
-          {"code": "0x71", "size": "0x8000", "file": "tesk71.bin"},
-          {"code": "0x13", "size": "0x1000", "file": "pre26.bin"}, {"code": "0xFF"}]}]})";
-        const std::string c25 = upd::MultibootCard("c25", "2532", "0x0301", "S25", {upd::MultibootChip("2532", {}, 1)});
-        Files(upd::Host({c27, c26, c25}), kTable, upd::kControl25);
-        Kit({"multiboot", "--chip", "2532", "mbi25.bin"});
+        const Regions r = WriteHost(path(), port27);
+        pepRegion = r.pep, preload27 = r.preload27, preloadTesk = r.preloadTesk, teskRegion = r.tesk;
+        e2e::WriteFile(path() / "adapters.properties", kTable);
+        e2e::WriteFile(path() / "tarnikflasher.properties", kControl);
+        Kit(kKit25);
     }
     // A data file in the adapter's folder of the configuration directory.
-    void Dat(uint16_t ssdid, const std::string &name, const std::string &text) {
-        char folder[16];
-        std::snprintf(folder, sizeof folder, "x1D7Ax%04X", ssdid);
-        fs::create_directories(path() / folder);
-        e2e::WriteFile(path() / folder / name, text);
-    }
+    void Dat(uint16_t ssdid, const std::string &name, const std::string &text) { WriteDat(path(), ssdid, name, text); }
     std::string DatPath(uint16_t ssdid, const std::string &name) const {
-        char folder[16];
-        std::snprintf(folder, sizeof folder, "x1D7Ax%04X", ssdid);
-        return path().string() + "//" + folder + "/" + name;
+        return path().string() + "//" + DatFolder(ssdid) + "/" + name;
     }
     std::vector<uint8_t> Dump(const std::string &card, const std::string &region) {
         auto r = e2e::Run(TF_SIMTOOL, {"dump", ".", card + "/0", region, "dump.bin"}, path());
@@ -372,15 +300,7 @@ TEST(DataFiles, PowerCutAndCtrlCBetweenRegionWrites) {
     const std::vector<std::string> all = {"0:0xCF", "1:0x71", "1:0x13", "0:0x13", "2:0x07", "2:0x01"};
     for (const auto &row : rows) {
         DataScene s("dat_cut");
-        const auto pep = datakit::PepFields(Pep(1, 2, 3, 5));
-        const auto pre27 = datakit::PreloadFields(Preload(25, kSsdid27, 1, 2, 4));
-        const auto preTesk = datakit::PreloadFields(Preload(21, kSsdidTesk, 1, 3, 0));
-        std::vector<datakit::Field> teskFields;
-        const auto teskExpected = datakit::TeskRegion(Tesk(3), s.teskRegion, true, &teskFields);
-        s.Dat(kSsdid27, "PEP27BC.dat", DatText(pep));
-        s.Dat(kSsdid27, "FWA83xxB.DAT", DatText(pre27));
-        s.Dat(kSsdidTesk, "BC26xx.DAT", DatText(teskFields));
-        s.Dat(kSsdidTesk, "FWA83xxB.DAT", DatText(preTesk));
+        const NewerFiles f = WriteNewerFiles(s.path(), InitialRegions());
         s.Faults(row.faults);
         auto cut = s.Tf({});
         EXPECT_EQ(cut.status, row.status) << row.faults << cut.out;
@@ -394,10 +314,10 @@ TEST(DataFiles, PowerCutAndCtrlCBetweenRegionWrites) {
         for (size_t i = 0; i < all.size(); ++i)
             if (i >= row.writes && all[i] != "1:0x71") rest.push_back(all[i]);
         EXPECT_EQ(s.WriteList(), rest) << row.faults;
-        EXPECT_EQ(s.Dump("c27", "0xCF"), datakit::ImageOver(pep, std::vector<uint8_t>(0x20000, 0))) << row.faults;
-        EXPECT_EQ(s.Dump("c27", "0x13"), datakit::ImageOver(pre27, s.preload27)) << row.faults;
-        EXPECT_EQ(s.Dump("c26", "0x13"), datakit::ImageOver(preTesk, s.preloadTesk)) << row.faults;
-        EXPECT_EQ(s.Dump("c26", "0x71"), teskExpected) << row.faults;
+        EXPECT_EQ(s.Dump("c27", "0xCF"), datakit::ImageOver(f.pep, std::vector<uint8_t>(0x20000, 0))) << row.faults;
+        EXPECT_EQ(s.Dump("c27", "0x13"), datakit::ImageOver(f.pre27, s.preload27)) << row.faults;
+        EXPECT_EQ(s.Dump("c26", "0x13"), datakit::ImageOver(f.preTesk, s.preloadTesk)) << row.faults;
+        EXPECT_EQ(s.Dump("c26", "0x71"), f.teskExpected) << row.faults;
     }
 }
 

@@ -95,7 +95,9 @@ TEST_F(DualBank, DefaultRunComparesTheMemoBlockVersion) {
         s.Files(Cards({Preset(c.preset)["cards"][0]}), c.table, std::string(c.control) + c.mbi + "\n");
         e2e::WriteFile(s.path() / (std::string(c.preset) == "fc27xx" ? "mbi27.bin" : "mbi28.bin"), "");
         auto r = s.Tf({});
-        EXPECT_EQ(upd::Count(r.out, "does not need to be upgraded"), c.needed ? 0u : 2u) << r.out;
+        // When the card needs the update, only its second port (whose chip
+        // is written through the first) says it needs none.
+        EXPECT_EQ(upd::Count(r.out, "does not need to be upgraded"), c.needed ? 1u : 2u) << r.out;
         if (!c.needed) {
             EXPECT_EQ(r.status, 1) << r.out << r.err;
             EXPECT_NE(r.out.find("Info: No updates required."), std::string::npos);

@@ -31,6 +31,7 @@ struct Case {
     std::string fn;
     int occurrence = 0;
     bool resetForever = false; // else one general failure at that call
+    uint64_t seq = 0;          // the call's place in the fault-free run
     std::string Name() const { return CaseName(fn, occurrence) + (resetForever ? "+reset" : ""); }
     std::string Faults() const {
         return R"({"faults": [{"op": ")" + fn + R"(", "skip": )" + std::to_string(occurrence) +
@@ -40,16 +41,30 @@ struct Case {
 
 struct Baseline {
     std::map<std::string, std::string> digest;            // "<chip> <region>" -> data written there
-    std::map<std::string, std::set<std::string>> updated; // chip -> regions written successfully
+    std::map<std::string, std::set<std::string>> updated; // chip -> regions of its update written successfully
+    int status = 0;                                       // exit status
+    uint64_t lastDataWrite = 0;                           // seq of the last data-file write (0: none)
 };
+
+bool IsDataRegion(const Scenario &s, const std::string &region) {
+    for (const auto &r : s.dataRegions)
+        if (r == region) return true;
+    return false;
+}
 
 std::string WriteKey(const Call &c) { return c.chip + " " + c.region; }
 
-bool GuardMatches(const Scenario &s, const Call &c) {
+// True when the call is a guarded read; only names the one region whose
+// writes rest on it ("" all of the chip's writes).
+bool GuardMatches(const Scenario &s, const Call &c, std::string &only) {
     const std::string fn = CallName(c);
-    for (const auto &g : s.guards) {
-        if (g == fn) return true;
-        if (g == fn + "@" + c.param || g == fn + "@" + c.region) return true;
+    for (const auto &guard : s.guards) {
+        const size_t arrow = guard.find("=>");
+        const std::string g = guard.substr(0, arrow);
+        if (g == fn || g == fn + "@" + c.param || g == fn + "@" + c.region) {
+            only = arrow == std::string::npos ? std::string() : guard.substr(arrow + 2);
+            return true;
+        }
     }
     return false;
 }
@@ -90,9 +105,10 @@ std::vector<std::string> Check(const Scenario &s, const Baseline &base, const Ca
     }
 
     // No write after a failed read the bytes rest on, unless read again.
-    if (GuardMatches(s, *fault)) {
+    if (std::string only; GuardMatches(s, *fault, only)) {
         for (const Call &w : r.journal) {
             if (!w.Write() || !w.Succeeded() || w.seq < fault->seq || w.chip != fault->chip) continue;
+            if (!only.empty() && w.region != only) continue;
             bool reread = false;
             for (const Call &g : r.journal)
                 reread = reread || (g.seq > fault->seq && g.seq < w.seq && g.chip == fault->chip && g.status == 0 &&
@@ -115,7 +131,7 @@ std::vector<std::string> Check(const Scenario &s, const Baseline &base, const Ca
     std::string chip;
     std::set<std::string> regions, attempted;
     for (const Call &w : r.journal) {
-        if (!w.Write()) continue;
+        if (!w.Write() || IsDataRegion(s, w.region)) continue; // data files: not part of an adapter's update
         if (w.chip != chip || attempted.count(w.region) != 0) {
             completedUpdates += covers(chip, regions) ? 1 : 0;
             chip = w.chip;
@@ -129,6 +145,23 @@ std::vector<std::string> Check(const Scenario &s, const Baseline &base, const Ca
     int complete = 0;
     for (const auto &[c, want] : base.updated)
         complete += covers(c, written[c]) ? 1 : 0;
+
+    // Data files: a success reported only for a write that succeeded; a
+    // failure up to the last data-file write, with the adapters' update
+    // still complete, leaves the exit status as the fault-free run's.
+    if (!s.dataRegions.empty()) {
+        std::map<std::string, int> dataWrites;
+        for (const Call &w : r.journal)
+            if (w.Write() && w.Succeeded() && IsDataRegion(s, w.region))
+                ++dataWrites[std::to_string(w.instance) + " " + w.region];
+        for (const auto &[where, n] : DataFileSuccesses(r.out))
+            if (n > dataWrites[where]) bad.push_back("data file reported applied at " + where + " without its write");
+        if (k.seq <= base.lastDataWrite && complete == static_cast<int>(base.updated.size()) && r.status != base.status)
+            bad.push_back("status " + std::to_string(r.status) +
+                          " although the adapters' update completed as in the "
+                          "fault-free run (status " +
+                          std::to_string(base.status) + ")");
+    }
     const int adapters = static_cast<int>(base.updated.size());
     if (SuccessMessages(r.out) > completedUpdates) bad.push_back("success message for an update that did not complete");
     if (SummaryUpdated(r.out) > completedUpdates) bad.push_back("summary counts an update that did not complete");
@@ -157,16 +190,22 @@ TEST_P(FaultMatrix, EveryLibraryCallFails) {
     for (const Call &c : clean.journal) {
         if (c.Write()) {
             base.digest[WriteKey(c)] = c.digest;
-            if (c.Succeeded()) base.updated[c.chip].insert(c.region);
+            if (IsDataRegion(s, c.region))
+                base.lastDataWrite = c.seq;
+            else if (c.Succeeded())
+                base.updated[c.chip].insert(c.region);
         }
         const std::string fn = CallName(c);
         if (fn.empty()) continue;
         const int n = occurrences[fn]++;
-        cases.push_back({fn, n, false});
+        cases.push_back({fn, n, false, c.seq});
         for (const char *retried : kRetried)
-            if (fn == retried) cases.push_back({fn, n, true});
+            if (fn == retried) cases.push_back({fn, n, true, c.seq});
     }
     ASSERT_FALSE(base.updated.empty()) << "the fault-free run updates nothing:\n" << clean.out;
+    base.status = clean.status;
+    ASSERT_TRUE(s.dataRegions.empty() || base.lastDataWrite != 0) << "the fault-free run applies no data file:\n"
+                                                                  << clean.out;
 
     const char *only = std::getenv("TF_MATRIX_CASE");
     int run = 0, failed = 0, withWrites = 0;

@@ -29,8 +29,10 @@ struct Scenario {
     // returns 1 (the default run, which compares versions).
     bool rerunNeedsNothing = false;
     // Reads the written bytes or their validation rest on: "<fn>" or
-    // "<fn>@<param or region>". After such a read failed, the adapter may
-    // be written only once the same read succeeded again.
+    // "<fn>@<param or region>", optionally "...=><region>" when only that
+    // region's writes rest on it. After such a read failed, the adapter (or
+    // that region of it) may be written only once the same read succeeded
+    // again.
     std::vector<std::string> guards;
     // A defect the row shows that is not mended yet: the matrix skips the
     // row, naming it, unless TF_MATRIX_ALL=1.
@@ -40,7 +42,24 @@ struct Scenario {
     // rerunNeedsNothing): 1 for the default run, another for commands that
     // report "already done" in their own way.
     int nothingLeftStatus = 1;
+    // A host written by the test instead of a tarniksim preset (preset ""):
+    // host.json and its region files into the folder. Returns "" or what
+    // went wrong.
+    std::string (*makeHost)(const std::filesystem::path &dir) = nullptr;
+    // Configuration data files the command applies before it updates the
+    // adapters: the regions they write ("0xCF"). Their writes are not part
+    // of an adapter's update, each success they report needs its write,
+    // and a failure up to the last of their writes leaves the exit status
+    // as it is whenever the adapters' update still completes.
+    std::vector<std::string> dataRegions = {};
+    // Data regions rewritten on every run by design, even when nothing is
+    // needed: a run after a completed update may write them again, with
+    // the bytes the fault-free run wrote.
+    std::vector<std::string> rewrittenEachRun = {};
 };
+
+// Success reports of the data files per "<instance> <region>".
+std::map<std::string, int> DataFileSuccesses(const std::string &out);
 
 // True when rows with a pending defect run too (TF_MATRIX_ALL=1).
 bool RunPendingRows();

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -164,6 +165,37 @@ int SummaryUpdated(const std::string &out) {
     return best;
 }
 
+std::map<std::string, int> DataFileSuccesses(const std::string &out) {
+    // "Updating <what> of HBA instance <n> - <model>..." and its outcome,
+    // which may follow on later lines (after an error message): the text up
+    // to the next report or Info line.
+    static const struct {
+        const char *lead, *region, *success;
+    } kReports[] = {
+        {"Updating PEP Board Config of HBA instance ", "0xCF", "Successful"},
+        {"Updating Board Config parameters of HBA instance ", "0x71", "Success"},
+        {"Updating firmware preload table of HBA instance ", "0x13", "Successful"},
+    };
+    std::vector<size_t> bounds; // where each report starts, and each Info line
+    for (const auto &r : kReports)
+        for (size_t p = out.find(r.lead); p != std::string::npos; p = out.find(r.lead, p + 1))
+            bounds.push_back(p);
+    for (size_t p = out.find("\nInfo:"); p != std::string::npos; p = out.find("\nInfo:", p + 1))
+        bounds.push_back(p);
+    std::sort(bounds.begin(), bounds.end());
+    std::map<std::string, int> found;
+    for (const auto &r : kReports) {
+        for (size_t p = out.find(r.lead); p != std::string::npos; p = out.find(r.lead, p + 1)) {
+            const auto next = std::upper_bound(bounds.begin(), bounds.end(), p);
+            const std::string text = out.substr(p, next == bounds.end() ? std::string::npos : *next - p);
+            if (text.find(r.success) == std::string::npos) continue;
+            const int instance = std::atoi(text.c_str() + std::strlen(r.lead));
+            ++found[std::to_string(instance) + " " + r.region];
+        }
+    }
+    return found;
+}
+
 void RecordCount(const std::string &kind, const std::string &scenario, int count) {
     std::error_code ec;
     fs::create_directories(TF_MATRIX_COUNTS, ec);
@@ -191,10 +223,17 @@ Host::Host(const Scenario &s) : s_(s) {
     std::error_code ec;
     fs::remove_all(root_, ec);
     fs::create_directories(root_, ec);
-    RunResult init = Exec(TF_SIMTOOL, {"init", template_.string(), s.preset}, root_, {});
-    if (init.status != 0) {
-        error_ = "tarniksim init " + s.preset + ": " + init.err;
-        return;
+    if (s.makeHost != nullptr) {
+        fs::create_directories(template_, ec);
+        error_ = s.makeHost(template_);
+        if (error_.empty() && !fs::exists(template_ / "host.json")) error_ = "no host.json was written";
+        if (!error_.empty()) return;
+    } else {
+        RunResult init = Exec(TF_SIMTOOL, {"init", template_.string(), s.preset}, root_, {});
+        if (init.status != 0) {
+            error_ = "tarniksim init " + s.preset + ": " + init.err;
+            return;
+        }
     }
     if (!WriteText(template_ / "adapters.properties", s.table) ||
         (!s.control.empty() && !WriteText(template_ / "tarnikflasher.properties", s.control))) {

@@ -4,6 +4,8 @@
 
 #include <ostream>
 
+#include "../e2e/datafile_hosts.h"
+
 namespace matrix {
 
 namespace {
@@ -25,6 +27,22 @@ const char *const kTable4Port = "0x0302,0x1D7A,CXR2532,Quad port 8Gb FC HBA,TRUE
 const char *const kControl4Port = "0x0302,0x1D7A,CXR2564,3.28,6.01,4.03,8.02.01,mbi2532.bin,3.01.02\n";
 const char *const kControl23 = "0x0101,0x1D7A,CXR2312,1.91,0.00,1.20,0.00.00,rom2312.bin,0.00.00\n";
 const char *const kControl25 = "0x0301,0x1D7A,CXR2562,3.28,6.01,4.03,8.02.01,mbi2532.bin,3.01.02\n";
+
+// The 27xx and 28xx cards of the dual-bank presets, updated online with
+// family images built for them.
+const char *const kTableDualBank = "0x0501,0x1D7A,CXR2772,Dual port 32Gb FC HBA,TRUE\n"
+                                   "0x0601,0x1D7A,CXR2882,Dual port 64Gb FC HBA,TRUE\n";
+const std::vector<std::vector<std::string>> kImagesFenwar = {
+    {"fenwar", "--ssvid", "0x1D7A", "--ssdid", "0x0501", "--device-id", "0x2071", "fenwar.bin"}};
+const std::vector<std::vector<std::string>> kImagesZult = {{"zult", "--ssvid", "0x1D7A", "--ssdid", "0x0601",
+                                                            "--device-id", "0x2281", "--image-version", "2.5.0",
+                                                            "zult.bin"}};
+const char *const kControlZult = "0x0601,0x1D7A,CXR2882-2P,3.28,6.01,4.03,9.01.02,zult.bin,2.05.00\n";
+// The online update rests on the NVRAM's subsystem IDs, the status
+// records, the running boot code and board configuration.
+const std::vector<std::string> kOnlineGuards = {"TvxGetVariableValue", "TvxGetOptionRomEx@0x95",
+                                                "TvxGetOptionRomEx@0x96", "TvxGetOptionRomEx@0x07",
+                                                "TvxGetOptionRomEx@0xBA"};
 
 // The classic paths patch the subsystem IDs into the boot images and keep
 // the current contents where the image does not reach.
@@ -55,6 +73,19 @@ const std::vector<std::string> kTeskGuards = {"TvxGetVariableValue",    "TvxGetO
                                               "TvxGetOptionRomEx@0xA2", "TvxGetOptionRomEx@0x81",
                                               "TvxGetOptionRomEx@0x14", "TvxGetOptionRomEx@0x16"};
 
+// Configuration data files: a 27xx (PEP board config 0xCF, preload table
+// 0x13), a Tesk converged card (board config 0x71, preload table 0x13) and
+// a 25xx, every data file newer than the adapter's contents. A file's
+// bytes rest on the region's current contents and on the subsystem IDs
+// that choose the file.
+std::string DataFileHost(const std::filesystem::path &dir) {
+    dathost::WriteNewerFiles(dir, dathost::WriteHost(dir));
+    return {};
+}
+const std::vector<std::string> kDataFileGuards = {"TvxGetVariableValue", "TvxGetOptionRomEx@0xFF",
+                                                  "TvxGetOptionRomEx@0xCF=>0xCF", "TvxGetOptionRomEx@0x71=>0x71",
+                                                  "TvxGetOptionRomEx@0x13=>0x13"};
+
 } // namespace
 
 const std::vector<Scenario> &Scenarios() {
@@ -77,12 +108,46 @@ const std::vector<Scenario> &Scenarios() {
          .args = {"/b", "0", "mbi2532.bin"}, .allMustSucceed = true, .rerunNeedsNothing = false,
          .guards = kClassicGuards},
 
+        // The 27xx and 28xx online updates. Their image copies carry the
+        // time of the run (the layout table's time stamp behind the boot
+        // code, to the minute; the memo block's update time, to the
+        // second), so their bytes equal the fault-free run's only within
+        // the same minute or second; and a run after a cut past the record
+        // flip writes the other set (the records designate the new one and
+        // no reset happens here), so the flash can't equal the fault-free
+        // run's. The set consistency after every cut is proven by
+        // tests/e2e/online_powercut_test.cpp.
+        {.name = "b_instance_fc27xx_online", .preset = "fc27xx", .table = kTableDualBank, .control = "",
+         .images = kImagesFenwar, .args = {"/b", "0", "fenwar.bin"}, .allMustSucceed = true,
+         .rerunNeedsNothing = false, .guards = kOnlineGuards,
+         .faultPending = "time-stamped copies differ from the fault-free run once the minute or second changed; a "
+                         "failed version or capability query (TvxGetVersion#0, TvxGetFlashUpdateCapabilities#0) "
+                         "takes the offline path, which writes the primary set; a memo block write that fails "
+                         "after the record flip (TvxGetOptionRomLayout#10) is only logged and the run ends "
+                         "'update complete', status 0",
+         .cutPending = "a run after a cut past the record flip writes the other set; time-stamped copies differ"},
+        {.name = "default_fc28xx_online", .preset = "fc28xx", .table = kTableDualBank, .control = kControlZult,
+         .images = kImagesZult, .args = {}, .allMustSucceed = true, .rerunNeedsNothing = true,
+         .guards = kOnlineGuards,
+         .faultPending = "time-stamped copies differ from the fault-free run once the minute or second changed",
+         .cutPending = "a run after a cut past the record flip writes the other set; time-stamped copies differ"},
+
         // The descriptor table repair of a Tesk FC card: one region written
         // from its own contents; another run answers 430 (exit status 174)
         // and writes nothing.
         {.name = "fdt_tesk_fc", .preset = "fc-tesk-fc", .table = "", .control = "", .images = {},
          .args = {"/fdt", "0"}, .allMustSucceed = true, .rerunNeedsNothing = true,
          .guards = {"TvxGetOptionRomEx@0x1A"}, .nothingLeftStatus = 430 & 0xFF},
+
+        // Data files applied by the default run before the 25xx's update.
+        // The converged board config (0x71) has no version to compare and
+        // is rebuilt on every run: a run after a completed update writes it
+        // again, with the same bytes.
+        {.name = "default_datafiles", .preset = "", .table = dathost::kTable, .control = dathost::kControl,
+         .images = {dathost::kKit25}, .args = {}, .allMustSucceed = true, .rerunNeedsNothing = true,
+         .guards = kDataFileGuards, .makeHost = DataFileHost, .dataRegions = {"0xCF", "0x71", "0x13"},
+         .rewrittenEachRun = {"0x71"}},
+
         // Rows that show defects not mended yet (skipped unless TF_MATRIX_ALL=1).
         {.name = "default_fc23xx_common_bios", .preset = "fc23xx", .table = kTable, .control = kControl23,
          .images = kImages23Common, .args = {}, .allMustSucceed = true, .rerunNeedsNothing = true,
