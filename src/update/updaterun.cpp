@@ -370,9 +370,14 @@ int updateOptionROMSingleHBA(TVXDevice *device, const char *imageFile, int bAllP
                 break;
             }
             const bool fenwar = kind == OPTROM_KIND_FENWAR;
+#ifdef TF_EARLIER_RELEASE // no 28xx update in the earlier release: kind 14 never comes here
+            st = RunQueuedConvergedUpdate(device, secondChip, imageFile, FenwarUpdateByPath, disableReset, false,
+                                          updated);
+#else
             st = RunQueuedConvergedUpdate(device, secondChip, imageFile,
                                           fenwar ? FenwarUpdateByPath : ZultOnlineFlashUpdate, disableReset, false,
                                           updated);
+#endif
             if (!fenwar && st != 0 && st != OPTROM_OK_RESET_DISABLED)
                 OutputLevelMessage(LEVEL_INFO, "Flash update failed (Error=%d)", st);
         } else if (type == 5 || type == 6 || type == 7 || type == 19) {
