@@ -294,7 +294,12 @@ int doCXRCheckForOptionROM(TVXDevice *device) {
     case 24: return OPTROM_KIND_TESK;
     case 25: return OPTROM_KIND_FENWAR;
     case 26: return OPTROM_KIND_NOT_SUPPORTED;
+#ifdef TF_EARLIER_RELEASE
+    // The earlier release carries no 28xx update: refused as not supported.
+    case 27: return OPTROM_KIND_NOT_SUPPORTED;
+#else
     case 27: return OPTROM_KIND_ZULT;
+#endif
     default: return OPTROM_KIND_UNSUPPORTED;
     }
 }
@@ -407,9 +412,14 @@ int updateOptionROMSingleHBA(TVXDevice *device, const char *imageFile, int bAllP
                 break;
             }
             const bool fenwar = kind == OPTROM_KIND_FENWAR;
+#ifdef TF_EARLIER_RELEASE // no 28xx update in the earlier release: kind 14 never comes here
+            st = RunQueuedConvergedUpdate(device, secondChip, imageFile, FenwarUpdateByPath, disableReset, false,
+                                          updated);
+#else
             st = RunQueuedConvergedUpdate(device, secondChip, imageFile,
                                           fenwar ? FenwarUpdateByPath : ZultOnlineFlashUpdate, disableReset, false,
                                           updated);
+#endif
             if (!fenwar && st != 0 && st != OPTROM_OK_RESET_DISABLED)
                 OutputLevelMessage(LEVEL_INFO, "Flash update failed (Error=%d)", st);
         } else if (type == 5 || type == 6 || type == 7 || type == 19) {
