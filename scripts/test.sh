@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: debug build with ctest, sanitizer build with
-# ctest, Windows cross build checked under Wine. Ends with the counts.
+# Builds and runs every test: debug build with ctest (unit and end-to-end),
+# sanitizer build with ctest, Windows cross build under Wine (checks and
+# the end-to-end suite again). Ends with the counts of all of them.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -24,11 +25,22 @@ run_ctest() { # preset
 }
 
 run_ctest debug
+e2e=$(sed -nE 's/^e2e +=.*\(([0-9]+) tests?\)/\1/p' "$logdir/debug.ctest.log" 2>/dev/null | tail -1)
+[ -n "$e2e" ] && summary+=("  (debug includes the end-to-end suite on the Linux build: $e2e tests)")
 run_ctest sanitizers
-if { cmake --preset windows && cmake --build --preset windows -j"$jobs" --target tarnikflasher; } >"$logdir/windows.build.log" 2>&1; then
-    if "$root/scripts/wine-checks.sh" "$root/out/windows/bin" "$root/out/debug/src/tarnikflasher" | tee "$logdir/wine.log"; then :; else status=1; fi
-    line=$(tail -1 "$logdir/wine.log"); n=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line"); f=$(sed -E 's/.*passed, ([0-9]+) failed.*/\1/' <<<"$line")
-    total=$((total+${n:-0})); failed_total=$((failed_total+${f:-0})); summary+=("windows: $line")
+# Windows build (current and earlier release) under Wine: a few checks
+# beside the Linux build, then the whole end-to-end suite again.
+if { cmake --preset windows && cmake --build --preset windows -j"$jobs"; } >"$logdir/windows.build.log" 2>&1; then
+    "$root/scripts/wine-checks.sh" "$root/out/windows" "$root/out/debug" 2>&1 | tee "$logdir/wine.log"
+    [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+    line=$(grep -E "^wine checks: " "$logdir/wine.log" | tail -1)
+    n=$(sed -nE 's/.*out of ([0-9]+).*/\1/p' <<<"$line"); f=$(sed -nE 's/.*passed, ([0-9]+) failed.*/\1/p' <<<"$line")
+    [ -z "$n" ] && { n=1; f=1; line="wine checks: no result"; }
+    total=$((total+n)); failed_total=$((failed_total+f)); summary+=("windows: $line")
+    line=$(grep -E "^wine e2e: " "$logdir/wine.log" | tail -1)
+    n=$(sed -nE 's/.*out of ([0-9]+).*/\1/p' <<<"$line"); f=$(sed -nE 's/.* ([0-9]+) tests failed.*/\1/p' <<<"$line")
+    [ -z "$n" ] && { n=1; f=1; line="wine e2e: no result"; }
+    total=$((total+n)); failed_total=$((failed_total+f)); summary+=("windows (e2e suite under Wine): ${line#wine e2e: }")
 else
     tail -40 "$logdir/windows.build.log"; summary+=("windows: BUILD FAILED"); status=1
 fi

@@ -12,6 +12,8 @@
 #include <set>
 
 #ifdef _WIN32
+#include <windows.h>
+
 #include <process.h>
 #define SIM_GETPID _getpid
 #else
@@ -203,15 +205,35 @@ void RefreshRunning(Host &h, Port &p) {
     p.runningFwFixed = true;
 }
 
-// An operator's Ctrl-C while a flash write is in flight: SIGINT to the whole
-// process, then a bounded wait until a signal thread has taken it, so the
-// program sees the stop while it still holds the write. POSIX builds only.
-void InterruptProcess() {
-#ifndef _WIN32
-    kill(getpid(), SIGINT);
+// An operator's Ctrl-C (or Ctrl-Break) while a flash write is in flight.
+// POSIX: SIGINT (SIGQUIT) to the whole process, then a bounded wait until a
+// signal thread has taken it, so the program sees the stop while it still
+// holds the write. Windows: what the system does for a console event, the
+// console control routine of kernelbase started on a new thread of the
+// process with the event; the write returns once the handlers have run.
+void InterruptProcess(bool ctrlBreak) {
+#ifdef _WIN32
+    HMODULE kernelBase = GetModuleHandleW(L"kernelbase.dll");
+    FARPROC routine = kernelBase != nullptr ? GetProcAddress(kernelBase, "CtrlRoutine") : nullptr;
+    if (routine == nullptr) {
+        std::fprintf(stderr, "torvex simulator: no console control routine to raise the interrupt\n");
+        return;
+    }
+    // void (*)(void) converts to any function pointer type without a warning.
+    auto start = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void (*)(void)>(routine));
+    const DWORD event = ctrlBreak ? CTRL_BREAK_EVENT : CTRL_C_EVENT;
+    HANDLE thread =
+        CreateThread(nullptr, 0, start, reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(event)), 0, nullptr);
+    if (thread != nullptr) {
+        WaitForSingleObject(thread, 30000);
+        CloseHandle(thread);
+    }
+#else
+    const int sig = ctrlBreak ? SIGQUIT : SIGINT;
+    kill(getpid(), sig);
     for (int i = 0; i < 1000000; ++i) {
         sigset_t pending;
-        if (sigpending(&pending) != 0 || !sigismember(&pending, SIGINT)) break;
+        if (sigpending(&pending) != 0 || !sigismember(&pending, sig)) break;
         sched_yield();
     }
     for (int i = 0; i < 1000; ++i)
@@ -231,10 +253,11 @@ void CountWrite(Host &h, int port) {
         std::_Exit(99);
     }
     if (h.interruptAfter && h.flashWrites == h.interruptAfter) {
-        json j = {{"op", "interrupt"}, {"writes", h.flashWrites}};
+        json j = {
+            {"op", "interrupt"}, {"writes", h.flashWrites}, {"event", h.interruptBreak ? "ctrl_break" : "ctrl_c"}};
         AddPortInfo(j, h, port);
         Journal(h, j);
-        InterruptProcess();
+        InterruptProcess(h.interruptBreak);
     }
 }
 

@@ -936,6 +936,12 @@ void ParseFaultList(Obj &o, Host &h) {
             h.faults.push_back(ParseFault((*fl)[i], o.Path("faults") + "[" + std::to_string(i) + "]"));
     if (auto pc = o.OptNum("power_cut_after_writes", 1, UINT32_MAX)) h.powerCutAfter = *pc;
     if (auto in = o.OptNum("interrupt_after_writes", 1, UINT32_MAX)) h.interruptAfter = *in;
+    if (o.Get("interrupt_event") != nullptr) {
+        const std::string event = o.Str("interrupt_event", "", 16);
+        if (event != "ctrl_c" && event != "ctrl_break")
+            Fail(o.Path("interrupt_event"), "expected ctrl_c or ctrl_break");
+        h.interruptBreak = event == "ctrl_break";
+    }
 }
 
 json ReadJson(const fs::path &file) {

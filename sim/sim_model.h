@@ -190,6 +190,7 @@ struct Host {
     std::vector<Fault> faults;
     uint64_t powerCutAfter = 0;  // 0: none
     uint64_t interruptAfter = 0; // 0: none
+    bool interruptBreak = false; // the interrupt is a Ctrl-Break, not a Ctrl-C
     uint64_t flashWrites = 0;
 };
 

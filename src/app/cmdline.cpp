@@ -211,8 +211,10 @@ int ParseOptionFlags(int argc, char **argv) {
             g_iFamilyType = 8;
         } else if (IsOneOf(arg, {"--27xx", "/27xx"})) {
             g_iFamilyType = 7;
+#ifndef TF_EARLIER_RELEASE
         } else if (IsOneOf(arg, {"--28xx", "/28xx"})) {
             g_iFamilyType = 9;
+#endif
         } else if (IsOneOf(arg, {"--force", "/force"})) {
             g_bForce = 1;
         } else if (arg[0] != '\0') {
@@ -335,7 +337,9 @@ void PrintUsage() {
         "               /82xx: Update 82xx CNA adapter model type.\r\n",
         "               /83xx: Update 26xx/83xx FC/CNA adapter model type.\r\n",
         "               /27xx: Update 27xx FC adapter model type.\r\n",
+#ifndef TF_EARLIER_RELEASE
         "               /28xx: Update 28xx FC adapter model type.\r\n",
+#endif
     };
     for (const char *line : kLines)
         OutputLevelMessage(LEVEL_PLAIN, "%s", line);

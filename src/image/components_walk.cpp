@@ -255,7 +255,9 @@ bool RunCheck(const Family &f, const Row &row, std::span<const uint8_t> image, s
         return false;
     case Check::Boot: {
         uint16_t device = row.arg != 0 ? static_cast<uint16_t>(row.arg) : t.fcDeviceId;
+#ifndef TF_EARLIER_RELEASE // the earlier release has no 28xx family
         if (z != nullptr) return ValidateZultBootCode(c, device, z);
+#endif
         return ValidateBootCode(f.boot, row.protocol, c, device, r);
     }
     case Check::PepFw:
@@ -271,11 +273,15 @@ bool RunCheck(const Family &f, const Row &row, std::span<const uint8_t> image, s
         return CheckVersion4(f.fn, "PEP board configuration", false, c, z ? z->pepBoardConfig : nullptr, false);
     case Check::Serdes: return CheckVersion4(f.fn, "PCIe Serdes", false, c, z ? z->pcieSerdes : nullptr, true);
     case Check::Signature: {
+#ifdef TF_EARLIER_RELEASE // only 28xx images have the row
+        return false;
+#else
         ComponentVersion v{};
         bool set = false;
         bool ok = ValidateZultSignatureRegion(c, &v, &set);
         if (ok && set && z != nullptr) z->signatureRegion = v;
         return ok;
+#endif
     }
     }
     return false;

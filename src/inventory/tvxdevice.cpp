@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,6 +48,20 @@ bool IsFCoEEngineRecord(const TVXDevice *d) { return d->nodeProperty.InterfaceKi
 bool IsPhysicalPort(const TVXDevice *d) { return !IsVirtualPort(d) && !IsFCoEEngineRecord(d); }
 
 void AppendDevice(TVXDeviceList &list, TVXDevice *d) { ListAppend(list, d); }
+
+// Failed reads made when a device was opened, by handle (the HBA list's
+// copies share it): what they should have filled is blank, not a value.
+struct OpenReads {
+    uint32_t nodeProperty = TVX_STATUS_OK;
+    uint32_t nvram1 = TVX_STATUS_OK;
+};
+std::map<uint32_t, OpenReads> g_openReads;
+
+const OpenReads *OpenReadsOf(const TVXDevice *d) {
+    if (d == nullptr) return nullptr;
+    auto it = g_openReads.find(d->handle);
+    return it != g_openReads.end() ? &it->second : nullptr;
+}
 
 void InsertDeviceBefore(TVXDeviceList &list, TVXDevice *before, TVXDevice *d) {
     if (before == nullptr) {
@@ -189,8 +204,11 @@ void AddTVXDevice(uint32_t handle, uint32_t instance) {
     if (status != TVX_STATUS_OK) LogPropertyFailure("TvxGetHbaDeviceChipProperty", status);
     status = TvxGetHbaDeviceDriverProperty(handle, &d->driverProperty);
     if (status != TVX_STATUS_OK) LogPropertyFailure("TvxGetHbaDeviceDriverProperty", status);
+    OpenReads &reads = g_openReads[handle];
+    reads = OpenReads{};
     status = TvxGetHbaDeviceNodeProperty(handle, &d->nodeProperty);
     if (status != TVX_STATUS_OK) LogPropertyFailure("TvxGetHbaDeviceNodeProperty", status);
+    reads.nodeProperty = status;
     status = TvxGetHbaDevicePortProperty(handle, 0, &d->portProperty);
     if (status != TVX_STATUS_OK) LogPropertyFailure("TvxGetHbaDevicePortProperty", status);
     status = TvxGetBeaconControl(handle, &d->beaconState);
@@ -203,6 +221,7 @@ void AddTVXDevice(uint32_t handle, uint32_t instance) {
     if (status != TVX_STATUS_OK) LogPropertyFailure("TvxGetNVRam", status);
     status = TvxGetNVRam(handle, 0, 1, d->nvram1, TVX_NVRAM_SIZE);
     if (status != TVX_STATUS_OK) LogPropertyFailure("TvxGetNVRam", status);
+    reads.nvram1 = status;
 
     RetrieveTargetSummaryForDevice(d);
     RetrievePortSummaryForDevice(d);
@@ -248,6 +267,7 @@ int CloseTVXDevice(TVXDevice *device) {
             device->vPortTable[i] = nullptr;
         }
     }
+    g_openReads.erase(device->handle);
     TVX_STATUS status = TvxCloseDevice(device->handle);
     if (status != TVX_STATUS_OK)
         OutputLevelMessage(LEVEL_ERROR, "TvxCloseDevice: Unable to close device[%d]: (0x%x) (%s)",
@@ -281,6 +301,16 @@ void CoreReleaseDevices() {
 }
 
 // ---- Small readers -------------------------------------------------------
+
+uint32_t NodePropertyReadStatus(const TVXDevice *device) {
+    const OpenReads *r = OpenReadsOf(device);
+    return r != nullptr ? r->nodeProperty : TVX_STATUS_OK;
+}
+
+uint32_t NvramReadStatus(const TVXDevice *device) {
+    const OpenReads *r = OpenReadsOf(device);
+    return r != nullptr ? r->nvram1 : TVX_STATUS_OK;
+}
 
 uint16_t GetNvramSubsysVendorId(const TVXDevice *device) {
     if (device == nullptr) return 0;

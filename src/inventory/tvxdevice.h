@@ -104,6 +104,13 @@ int FindLocationInAdapterEntryList(const AdapterEntry *a, const AdapterEntry *b)
 int IsAdapterEntryInList(const AdapterEntry *entry);
 int CompareTVXDevicesByWWPN(const TVXDevice *a, const TVXDevice *b);
 
+// Status of the node-property read (model name, versions) and of the read
+// of NVRAM image 1 (subsystem IDs and boot settings) made when the device
+// was opened; TVX_STATUS_OK when they succeeded or the device was not
+// opened here. After a failure those fields hold blanks, not values.
+uint32_t NodePropertyReadStatus(const TVXDevice *device);
+uint32_t NvramReadStatus(const TVXDevice *device);
+
 // NVRAM subsystem IDs of a device (library parameters 127 and 128 of NVRAM
 // image 1); 0 when the library cannot give them.
 uint16_t GetNvramSubsysVendorId(const TVXDevice *device);

@@ -26,6 +26,9 @@ constexpr size_t ALL_IMAGE_FW_OFFSET = 0x80000;
 constexpr size_t MBI_FW_MAX = 0x40000;
 constexpr size_t MBI_BOOT_SIZE = 0x40000;
 constexpr size_t MBI_ALL_SIZE = 0x100000;
+// The whole flash of these adapters is one 1 MiB image; no region of their
+// layout can be larger.
+constexpr uint32_t MAX_REGION_SIZE = 0x100000;
 
 bool AllocZeroed(std::vector<uint8_t> &buf, size_t size) {
     try {
@@ -292,6 +295,13 @@ int validateUpdateMultibootOptionROM(uint16_t ssdid, uint16_t ssvid, std::span<u
 
 uint32_t ReadAdapterSubsysIds(const TVXDevice *device, uint16_t *ssdid, uint16_t *ssvid) {
     if (device == nullptr) return TVX_ERR_INVALID_PARAMETER;
+    // The library reads the IDs out of the NVRAM copy taken at discovery;
+    // when that copy could not be read it holds zeros, not the board's IDs.
+    if (const uint32_t nvram = NvramReadStatus(device); nvram != TVX_STATUS_OK) {
+        OutputLevelMessage(LEVEL_DEBUG, "ReadAdapterSubsysIds: NVRAM of HBA %d was not read (0x%x - %s).",
+                           static_cast<int>(device->instance), nvram, LibraryErrorText(nvram).c_str());
+        return nvram;
+    }
     const struct {
         uint32_t param;
         uint16_t *out;
@@ -364,6 +374,13 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
                       LibraryErrorText(idStatus).c_str());
         return OPTROM_UPDATE_FAILED;
     }
+    // The model name is stamped into a common BIOS: without it the boot
+    // code would carry a blank name.
+    if (const uint32_t nodeStatus = NodePropertyReadStatus(device); nodeStatus != TVX_STATUS_OK) {
+        OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", inst, nodeStatus,
+                      LibraryErrorText(nodeStatus).c_str());
+        return OPTROM_UPDATE_FAILED;
+    }
     const char *name = fileName != nullptr ? fileName : "";
     if (g_ptrOptionROMRequest == nullptr) {
         int r = addUserOptionROMRequest(nullptr, name);
@@ -418,6 +435,14 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
         OutputLevelMessage(LEVEL_DEBUG, "OptionROMRegionUpdate: Region No=0x%02x Size=%d.", e.Region,
                            static_cast<int>(e.Size));
         if (e.Region == g_ptrOptionROMRequest->Region && maxSize == 0) maxSize = e.Size;
+    }
+    // A size beyond the whole flash is no region of this adapter: refused
+    // before a buffer of that size is taken.
+    if (maxSize > MAX_REGION_SIZE) {
+        OutputLevelMessage(LEVEL_DEBUG, "OptionROMRegionUpdate: Region 0x%x of 0x%x bytes exceeds the flash (0x%x).",
+                           g_ptrOptionROMRequest->Region, maxSize, MAX_REGION_SIZE);
+        OutputMessage("No valid flash update region found!");
+        return OPTROM_NO_REGION;
     }
     if (maxSize < 1 || fileData.size() > maxSize) {
         PrintValidationFailure(OPTROM_DATA_WRONG_SIZE, name, device, model);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/output.h"
@@ -76,6 +77,45 @@ TVXDevice *FindSecondChip(TVXDevice *device) {
     return nullptr;
 }
 
+// A chip's ports are the PCI functions 2k and 2k+1 of one PCI device; a
+// two-chip card shows functions 0-3.
+struct ChipKey {
+    uint16_t bus = 0;
+    uint16_t device = 0;
+    uint16_t pair = 0;
+    bool operator==(const ChipKey &) const = default;
+};
+
+ChipKey ChipOf(const TVXDevice *d) {
+    const uint16_t slot = d->chipProperty.PciSlotNumber;
+    return {d->chipProperty.PciBusNumber, static_cast<uint16_t>(slot & 15u),
+            static_cast<uint16_t>(((slot >> 5) & 7u) / 2)};
+}
+
+bool IsFirstPortOfChip(const TVXDevice *d) { return ((d->chipProperty.PciSlotNumber >> 5) & 1u) == 0; }
+
+// The first port of d's chip is in the HBA list (its own versions decided
+// whether the chip is updated).
+bool HasFirstPortOfChip(const TVXDevice *d) {
+    for (const TVXDevice *r = g_HBAList.first; r != nullptr; r = r->next)
+        if (r != d && IsFirstPortOfChip(r) && ChipOf(r) == ChipOf(d)) return true;
+    return false;
+}
+
+// Chips whose update this run started (written, or failed on the way).
+std::vector<ChipKey> g_triedChips;
+
+bool ChipTried(const TVXDevice *d) {
+    const ChipKey k = ChipOf(d);
+    for (const ChipKey &t : g_triedChips)
+        if (t == k) return true;
+    return false;
+}
+
+void NoteChipTried(const TVXDevice *d) {
+    if (d != nullptr && !ChipTried(d)) g_triedChips.push_back(ChipOf(d));
+}
+
 using AdapterUpdate = int (*)(TVXDevice *, const char *);
 
 // Runs one update routine on the adapter and then on the second chip,
@@ -83,6 +123,8 @@ using AdapterUpdate = int (*)(TVXDevice *, const char *);
 // queued request. regionWord null queues the request without region.
 int RunQueuedUpdate(TVXDevice *device, TVXDevice *secondChip, const char *imageFile, const char *regionWord,
                     AdapterUpdate update, int &updated) {
+    NoteChipTried(device);
+    NoteChipTried(secondChip);
     int st = addUserOptionROMRequest(regionWord, imageFile);
     if (st != 0) {
         freeUserOptionROMReq();
@@ -252,7 +294,12 @@ int doCXRCheckForOptionROM(TVXDevice *device) {
     case 24: return OPTROM_KIND_TESK;
     case 25: return OPTROM_KIND_FENWAR;
     case 26: return OPTROM_KIND_NOT_SUPPORTED;
+#ifdef TF_EARLIER_RELEASE
+    // The earlier release carries no 28xx update: refused as not supported.
+    case 27: return OPTROM_KIND_NOT_SUPPORTED;
+#else
     case 27: return OPTROM_KIND_ZULT;
+#endif
     default: return OPTROM_KIND_UNSUPPORTED;
     }
 }
@@ -365,9 +412,14 @@ int updateOptionROMSingleHBA(TVXDevice *device, const char *imageFile, int bAllP
                 break;
             }
             const bool fenwar = kind == OPTROM_KIND_FENWAR;
+#ifdef TF_EARLIER_RELEASE // no 28xx update in the earlier release: kind 14 never comes here
+            st = RunQueuedConvergedUpdate(device, secondChip, imageFile, FenwarUpdateByPath, disableReset, false,
+                                          updated);
+#else
             st = RunQueuedConvergedUpdate(device, secondChip, imageFile,
                                           fenwar ? FenwarUpdateByPath : ZultOnlineFlashUpdate, disableReset, false,
                                           updated);
+#endif
             if (!fenwar && st != 0 && st != OPTROM_OK_RESET_DISABLED)
                 OutputLevelMessage(LEVEL_INFO, "Flash update failed (Error=%d)", st);
         } else if (type == 5 || type == 6 || type == 7 || type == 19) {
@@ -399,6 +451,9 @@ int updateOptionROMAllHBAs(TVXDevice * /*singleDevice*/, int bAllPorts, int /*iO
     }
     unsigned needed = 0;
     unsigned updated = 0;
+    g_triedChips.clear();
+    // Classic ports that carry no update of their own, with their image.
+    std::vector<std::pair<TVXDevice *, std::string>> carried;
     for (TVXDevice *d = g_HBAList.first; d != nullptr; d = d->next) {
         std::unique_ptr<FlashCtrEntry> fileEntry(new (std::nothrow) FlashCtrEntry{});
         std::unique_ptr<FlashCtrEntry> hbaEntry(new (std::nothrow) FlashCtrEntry{});
@@ -447,13 +502,39 @@ int updateOptionROMAllHBAs(TVXDevice * /*singleDevice*/, int bAllPorts, int /*iO
             // A port that carries no update of its own (its chip is written
             // through another port) is neither a needed nor a done update:
             // counting it as done would report a failed card as updated.
-            if (st == STATUS_NO_UPDATE_NEEDED)
+            // On the classic cards it is settled after the walk, once it is
+            // known whether any port took up its chip.
+            const int cxr = GetCxrType(d);
+            if (st == STATUS_NO_UPDATE_NEEDED && cxr >= 8 && cxr <= 13)
+                carried.emplace_back(d, f.imageFile);
+            else if (st == STATUS_NO_UPDATE_NEEDED)
                 --needed;
             else if (st == 0 || st == OPTROM_OK_RESET_DISABLED)
                 ++updated;
         } else {
             OutputLevelMessage(LEVEL_INFO, "HBA %d - %s does not need to be upgraded.", inst, model);
         }
+    }
+    // A chip that no port of this run took up: when this is its first port
+    // (the carrying port found its own chip current, as after an update cut
+    // off between the two chips of a card) the chip is updated through it;
+    // when its first port is there, that port's versions decided; when it
+    // is missing, the update was needed and not done.
+    for (auto &[d, imageFile] : carried) {
+        if (ChipTried(d) || (!IsFirstPortOfChip(d) && HasFirstPortOfChip(d))) {
+            --needed;
+            continue;
+        }
+        if (!IsFirstPortOfChip(d)) {
+            OutputLevelMessage(LEVEL_DEBUG, "updateOptionROMAllHBAs: No port of HBA %d updates its chip.",
+                               static_cast<int>(d->instance));
+            continue;
+        }
+        OutputLevelMessage(LEVEL_DEBUG, "updateOptionROMAllHBAs: Updating the chip of HBA %d through its port %d.",
+                           static_cast<int>(d->instance), static_cast<int>(d->physicalPort));
+        int done = 0;
+        const int st = RunQueuedUpdate(d, nullptr, imageFile.c_str(), "all", OptionROMRegionUpdate, done);
+        if (st == 0 || st == OPTROM_OK_RESET_DISABLED) ++updated;
     }
     int ret;
     if (needed == 0) {
@@ -617,6 +698,12 @@ int DoStdBiosUpdate(TVXDevice *device, const char *imageFile) {
     uint16_t ssvid = 0;
     if (const uint32_t idStatus = ReadAdapterSubsysIds(device, &ssdid, &ssvid); idStatus != TVX_STATUS_OK) {
         OutputMessage("Failed to update flash on HBA %d (0x%x) (%s)!", inst, idStatus, ErrorText(idStatus).c_str());
+        OutputLevelMessage(LEVEL_DEBUG, "DoStdBiosUpdate: exit with status %d.", -1);
+        return -1;
+    }
+    // So is the model name, into a common BIOS.
+    if (const uint32_t nodeStatus = NodePropertyReadStatus(device); nodeStatus != TVX_STATUS_OK) {
+        OutputMessage("Failed to update flash on HBA %d (0x%x) (%s)!", inst, nodeStatus, ErrorText(nodeStatus).c_str());
         OutputLevelMessage(LEVEL_DEBUG, "DoStdBiosUpdate: exit with status %d.", -1);
         return -1;
     }

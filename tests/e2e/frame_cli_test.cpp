@@ -111,8 +111,10 @@ TEST(FrameCli, BadInputGetsStatusSevenAndNothingRuns) {
         {{"/l", "now"}, invalid},
         {{"/b", "65", "image.bin"}, "Error: HBA number must be from 0 to 64!\n"},
         {{"/b", "21:00:00:1B:32:01:23:45", "image.bin"}, "Error: Invalid HBA WWN 21-00-00-00-00-00-00-00!\n"},
-        {{"/b", std::string(100000, '7'), "image.bin"}, "Error: HBA number must be from 0 to 64!\n"},
-        {{"/b", "1", std::string(70000, 'q')}, ""},
+        // Long operands, yet within the 32,767 characters that Windows
+        // allows for a whole command line with the program's own path.
+        {{"/b", std::string(32000, '7'), "image.bin"}, "Error: HBA number must be from 0 to 64!\n"},
+        {{"/b", "1", std::string(31000, 'q')}, ""},
         {{std::string(5000, '\xff')}, invalid},
         {{"-trace", "/x"}, ""},
     };

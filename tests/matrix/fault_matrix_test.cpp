@@ -14,7 +14,6 @@
 #include <optional>
 #include <set>
 #include <sstream>
-#include <string_view>
 
 #include "matrix.h"
 
@@ -56,23 +55,17 @@ bool IsDataRegion(const Scenario &s, const std::string &region) {
 
 std::string WriteKey(const Call &c) { return c.chip + " " + c.region; }
 
-// True when the failed call c guards later writes to the chip; only names
-// the one region whose writes rest on it ("" all of the chip's writes).
-// A guard "<read>=><region>" holds for that region's writes, "<read>/own"
-// for writes to the region read (a VPD copy whose read failed).
+// True when the call is a guarded read; only names the one region whose
+// writes rest on it ("" all of the chip's writes).
 bool GuardMatches(const Scenario &s, const Call &c, std::string &only) {
     const std::string fn = CallName(c);
     for (const auto &guard : s.guards) {
         const size_t arrow = guard.find("=>");
-        std::string g = guard.substr(0, arrow);
-        only = arrow == std::string::npos ? std::string() : guard.substr(arrow + 2);
-        constexpr std::string_view kOwn = "/own";
-        const bool own = g.size() > kOwn.size() && g.compare(g.size() - kOwn.size(), kOwn.size(), kOwn) == 0;
-        if (own) {
-            g.resize(g.size() - kOwn.size());
-            only = c.region;
+        const std::string g = guard.substr(0, arrow);
+        if (g == fn || g == fn + "@" + c.param || g == fn + "@" + c.region) {
+            only = arrow == std::string::npos ? std::string() : guard.substr(arrow + 2);
+            return true;
         }
-        if (g == fn || g == fn + "@" + c.param || g == fn + "@" + c.region) return true;
     }
     return false;
 }
@@ -160,6 +153,15 @@ std::vector<std::string> Check(const Scenario &s, const Baseline &base, const Ca
     int complete = 0;
     for (const auto &[c, want] : base.updated)
         complete += covers(c, written[c]) ? 1 : 0;
+    // A record of a completed update that was not written is reported.
+    for (const auto &[c, want] : base.updated) {
+        if (!covers(c, written[c])) continue;
+        for (const auto &region : want) {
+            const std::string *text = RecordText(s, region);
+            if (text != nullptr && written[c].count(region) == 0 && r.out.find(*text) == std::string::npos)
+                bad.push_back("did not report that " + c + " " + region + " was not written (\"" + *text + "\")");
+        }
+    }
 
     // Data files: a success reported only for a write that succeeded; a
     // failure up to the last data-file write, with the adapters' update
@@ -176,15 +178,6 @@ std::vector<std::string> Check(const Scenario &s, const Baseline &base, const Ca
                           " although the adapters' update completed as in the "
                           "fault-free run (status " +
                           std::to_string(base.status) + ")");
-    }
-    // A record of a completed update that was not written is reported.
-    for (const auto &[c, want] : base.updated) {
-        if (!covers(c, written[c])) continue;
-        for (const auto &region : want) {
-            const std::string *text = RecordText(s, region);
-            if (text != nullptr && written[c].count(region) == 0 && r.out.find(*text) == std::string::npos)
-                bad.push_back("did not report that " + c + " " + region + " was not written (\"" + *text + "\")");
-        }
     }
     const int adapters = static_cast<int>(base.updated.size());
     if (SuccessMessages(r.out) > completedUpdates) bad.push_back("success message for an update that did not complete");

@@ -33,9 +33,7 @@ struct Scenario {
     // "<fn>@<param or region>", optionally "...=><region>" when only that
     // region's writes rest on it. After such a read failed, the adapter (or
     // that region of it) may be written only once the same read succeeded
-    // again. A guard ending in "/own" holds only for writes to the region
-    // read (a VPD copy whose read failed; the other copies do not rest on
-    // it).
+    // again.
     std::vector<std::string> guards;
     // A defect the row shows that is not mended yet: the matrix skips the
     // row, naming it, unless TF_MATRIX_ALL=1.

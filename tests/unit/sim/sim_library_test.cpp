@@ -451,6 +451,8 @@ TEST_F(SimTest, BadHostFilesGiveOneMessageAndNoAdapter) {
         {"overlap", R"({"cards": [{"chips": [{"regions": [{"code": 1, "size": 16}, {"code": 2, "size": 16,
             "offset": 8}], "ports": [{}]}]}]})",
          "overlaps"},
+        {"unknown stop event", R"({"interrupt_event": "ctrl_z", "cards": [{"chips": [{"ports": [{}]}]}]})",
+         "interrupt_event"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

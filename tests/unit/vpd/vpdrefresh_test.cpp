@@ -255,3 +255,45 @@ TEST_F(VpdHost, RegionCheck) {
 }
 
 } // namespace
+
+namespace {
+
+// The pair is written copy 1 first and copy 0 last (copy 0 names the
+// installed versions): a failed copy 0 write leaves copy 0 old, so the next
+// run still finds the adapter down-level, while copy 1 is already new.
+TEST_F(VpdHost, FcPairWritesCopyZeroLast) {
+    struct Row {
+        const char *name;
+        std::string faults;
+        int status;
+        const char *rm0, *rm1;
+    };
+    const std::string good = Vpd({{"RM", "000000"}}, 512);
+    const Row rows[] = {
+        {"both written", "[]", 0, "020100", "020100"},
+        {"copy 0 write fails", R"([{"op": "TvxUpdateOptionRomEx2", "region": "0x14", "statuses": ["0x20000001"]}])",
+         0x20000001, "000000", "020100"},
+        {"copy 1 write fails", R"([{"op": "TvxUpdateOptionRomEx2", "region": "0x16", "statuses": ["0x20000001"]}])",
+         0x20000001, "020100", "000000"},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        Open(0x8001, {{0x14, good}, {0x16, good}}, r.faults);
+        ImageVersionRecord v = Versions();
+        EXPECT_EQ(UpdateAndRestoreFCVpds(&device_, &v, 512, 0), r.status);
+        EXPECT_EQ(Field(Region(0x14, 512), "RM"), r.rm0);
+        EXPECT_EQ(Field(Region(0x16, 512), "RM"), r.rm1);
+        // Copy 1's write comes first in the trace.
+        const std::string trace = Trace();
+        const size_t one = trace.find("Successfully update and flash FC VPD 1");
+        const size_t zero = trace.rfind("UpdateFCVpdRegion: Flash VPD completes successfully!");
+        if (r.status == 0) {
+            ASSERT_NE(one, std::string::npos);
+            ASSERT_NE(zero, std::string::npos);
+            EXPECT_LT(one, zero);
+        }
+        TearDown();
+    }
+}
+
+} // namespace
