@@ -17,6 +17,7 @@
 #include "inventory/invutil.h"
 #include "inventory/prefs.h"
 #include "inventory/targets.h"
+#include "inventory/unopened.h"
 #include "oss/oss.h"
 #include "vpd/vpd.h"
 
@@ -157,6 +158,7 @@ void LinkEntryAfter(AdapterEntry *after, AdapterEntry *e) {
 // ---- Opening -------------------------------------------------------------
 
 int CoreOSSInitializeDevices() {
+    ClearUnopenedDevices();
     int retries = 0;
     uint32_t instance = 0;
     while (instance < kMaxInstances) {
@@ -181,8 +183,10 @@ int CoreOSSInitializeDevices() {
         } else if (status == TVX_ERR_NO_MORE_DEVICES) {
             break;
         } else {
+            const TvxErrorText text(status);
             CoreTrace(LEVEL_ERROR, "TvxOpenDevice(%d, xx) failed (0x%x) (%s) skipping", static_cast<int>(instance),
-                      status, TvxErrorText(status).c_str());
+                      status, text.c_str());
+            NoteUnopenedDevice(instance, status, text.c_str());
             ++instance;
         }
     }

@@ -19,6 +19,7 @@
 #include "inventory/adapters_table.h"
 #include "inventory/bootsan.h"
 #include "inventory/cxrtype.h"
+#include "inventory/unopened.h"
 #include "multiregion/capabilities.h"
 #include "multiregion/cna_drivers.h"
 #include "multiregion/online.h"
@@ -445,7 +446,10 @@ int updateOptionROMSingleHBA(TVXDevice *device, const char *imageFile, int bAllP
 }
 
 int updateOptionROMAllHBAs(TVXDevice * /*singleDevice*/, int bAllPorts, int /*iOption*/) {
-    if (g_HBAList.count == 0 || g_HBAList.first == nullptr) {
+    // Ports the library has but discovery could not open (a card of which
+    // no port opened would otherwise vanish from the run).
+    const std::vector<UnopenedDevice> unopened = UnaccountedUnopenedDevices();
+    if ((g_HBAList.count == 0 || g_HBAList.first == nullptr) && unopened.empty()) {
         OutputLevelMessage(LEVEL_INFO, "Orvane HBA not found!");
         return STATUS_NO_ADAPTER;
     }
@@ -535,6 +539,12 @@ int updateOptionROMAllHBAs(TVXDevice * /*singleDevice*/, int bAllPorts, int /*iO
         int done = 0;
         const int st = RunQueuedUpdate(d, nullptr, imageFile.c_str(), "all", OptionROMRegionUpdate, done);
         if (st == 0 || st == OPTROM_OK_RESET_DISABLED) ++updated;
+    }
+    // An adapter that could not be opened did not get its update.
+    for (const UnopenedDevice &u : unopened) {
+        ++needed;
+        OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!",
+                      static_cast<int>(u.instance), u.status, u.text.c_str());
     }
     int ret;
     if (needed == 0) {
