@@ -14,6 +14,7 @@
 #include "inventory/prefs.h"
 #include "inventory/targets.h"
 #include "inventory/tvxdevice.h"
+#include "inventory/unopened.h"
 #include "oss/oss.h"
 #include "testutil.h"
 
@@ -177,6 +178,63 @@ TEST_F(Discovery, OpenRetryRule) {
     EXPECT_EQ(sleeps, 6u); // one instance used the waits; the next not-ready one gets none
     ASSERT_EQ(g_DeviceList.count, 1u);
     EXPECT_EQ(g_DeviceList.first->instance, 2u);
+}
+
+// Ports that could not be opened: which of them an opened port accounts for
+// (the first port of a chip whose second port opened, numbered just before
+// it) and which may be cards of their own.
+TEST_F(Discovery, UnopenedPortsAccountedByTheirChip) {
+    struct Case {
+        const char *name;
+        const char *host;
+        std::vector<uint32_t> unopened, unaccounted;
+    };
+    const Case cases[] = {
+        {"a one-port card after a two-port card",
+         R"({"cards": [{"name": "a", "serial": "RFD1", "chips": [{"ports": [{}, {}]}]},
+                       {"name": "b", "serial": "RFD2", "chips": [{"ports": [{"open": "fail"}]}]}]})",
+         {2},
+         {2}},
+        {"the first port of a two-port card",
+         R"({"cards": [{"name": "a", "serial": "RFD1", "chips": [{"ports": [{"open": "fail"}, {}]}]}]})",
+         {0},
+         {}},
+        {"the second port of a two-port card (or a card of its own)",
+         R"({"cards": [{"name": "a", "serial": "RFD1", "chips": [{"ports": [{}, {"open": "fail"}]}]}]})",
+         {1},
+         {1}},
+        {"a card after a chip whose first port never got ready",
+         R"({"cards": [{"name": "a", "serial": "RFD1", "chips": [{"ports": [{"open": "unsupported"}, {}]}]},
+                       {"name": "b", "serial": "RFD2", "chips": [{"ports": [{"open": "fail"}]}]}]})",
+         {2},
+         {2}},
+        {"both ports of a four-port card's first chip",
+         R"({"cards": [{"name": "q", "serial": "RFD1", "chips": [{"ports": [{"open": "fail"}, {"open": "fail"}]},
+                                                                  {"ports": [{}, {}]}]}]})",
+         {0, 1},
+         {0, 1}},
+        {"the first port of each chip of a four-port card",
+         R"({"cards": [{"name": "q", "serial": "RFD1", "chips": [{"ports": [{"open": "fail"}, {}]},
+                                                                  {"ports": [{"open": "fail"}, {}]}]}]})",
+         {0, 2},
+         {}},
+        {"nothing failed", R"({"cards": [{"name": "a", "serial": "RFD1", "chips": [{"ports": [{}, {}]}]}]})", {}, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Load(c.host, kTable);
+        std::vector<uint32_t> unopened, unaccounted;
+        for (const UnopenedDevice &u : UnopenedDevices()) {
+            unopened.push_back(u.instance);
+            EXPECT_EQ(u.status, 0x20000001u);
+            EXPECT_EQ(u.text, "General failure");
+        }
+        for (const UnopenedDevice &u : UnaccountedUnopenedDevices())
+            unaccounted.push_back(u.instance);
+        EXPECT_EQ(unopened, c.unopened);
+        EXPECT_EQ(unaccounted, c.unaccounted);
+        CoreReleaseDevices();
+    }
 }
 
 // Update option codes of every kind of card, in HBA list order.
