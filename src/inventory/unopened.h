@@ -1,6 +1,7 @@
 // Instances the library reported but that could not be opened. Such a port
 // is on the host, yet no command can reach it: the default run counts it as
-// an adapter whose update failed instead of leaving it out unnoticed.
+// an adapter whose update failed instead of leaving it out unnoticed. (An
+// instance that never got ready is an unsupported adapter, not noted here.)
 #pragma once
 
 #include <cstdint>
