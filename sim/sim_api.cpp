@@ -427,9 +427,14 @@ TVX_API TVX_STATUS TvxUpdateOptionRom(uint32_t handle, uint32_t reserved, const 
         st = f;
     else {
         // The whole flash is erased and the image written from its start.
-        Bytes img(size_t(chip.flashSize), 0xFF);
-        std::memcpy(img.data(), buffer, size);
-        st = WriteFlash(*h, chip, 0, img.data(), img.size()) ? TVX_STATUS_OK : TVX_ERR_FLASH_WRITE;
+        Bytes img;
+        const uint8_t *flash = buffer;
+        if (size < chip.flashSize) {
+            img.assign(size_t(chip.flashSize), 0xFF);
+            std::memcpy(img.data(), buffer, size);
+            flash = img.data();
+        }
+        st = WriteFlash(*h, chip, 0, flash, size_t(chip.flashSize)) ? TVX_STATUS_OK : TVX_ERR_FLASH_WRITE;
         if (st == TVX_STATUS_OK && chip.resetMode == Chip::Always) st = TVX_ERR_RESET_DISABLED;
     }
     return FinishWrite(*h, j, port, buffer, size, st);

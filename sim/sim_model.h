@@ -125,10 +125,9 @@ struct Chip {
     bool sessionBusy = false; // another owner holds a session
     uint32_t sessionId = 0;
     uint32_t sessionHandle = 0;
-    std::map<uint32_t, Bytes> overlay;  // regions written in read-only mode
-    std::map<uint32_t, Bytes> genCache; // generated initial contents
-    uint64_t generation = 1;            // changes with every write
-    uint64_t versionsGen = 0;           // generation the cached versions belong to
+    std::map<uint32_t, Bytes> overlay; // regions written in read-only mode
+    uint64_t generation = 1;           // changes with every write
+    uint64_t versionsGen = 0;          // generation the cached versions belong to
     FlashVersions versions;
     // Dual-bank chips run one set until activation or a reset; the node
     // property reports that set's versions (sim_dualbank.cpp).
@@ -204,8 +203,9 @@ bool ReadRegion(const Host &host, Chip &chip, const Region &r, uint64_t off, uin
 bool WriteRegion(Host &host, Chip &chip, const Region &r, uint64_t off, const uint8_t *data, size_t len);
 bool ReadFlash(const Host &host, Chip &chip, uint64_t off, uint8_t *out, size_t len);
 bool WriteFlash(Host &host, Chip &chip, uint64_t off, const uint8_t *data, size_t len);
-// Initial contents of a region; empty when its file can't be read.
-Bytes GenerateRegion(const Region &r);
+// Copies the bytes of src, placed at offset `at` of a region, that fall into
+// the window [off, off + len) of the region held in out.
+void PutPiece(uint8_t *out, uint64_t off, size_t len, uint64_t at, const uint8_t *src, size_t n);
 uint32_t RegionSource(const Host &host, const Chip &chip, const Region &r);
 Bytes BuildVpd(const std::string &id, const std::vector<std::pair<std::string, std::string>> &ro,
                const std::vector<std::pair<std::string, std::string>> &rw, size_t size);
@@ -221,9 +221,10 @@ TVX_ACTIVE_REGIONS DeriveFromRecords(const Host &host, Chip &chip, bool &known, 
 // Dual-bank chips (sim_dualbank.cpp): a chip with image status regions
 // 0x95 and 0x96.
 bool IsDualBank(const Chip &chip);
-// Memo block and descriptor table over generated region contents.
+// Memo block and descriptor table over generated region contents: puts
+// what falls into the window [off, off + len) of the region into out.
 bool HasGeneratedOverlay(const RegionInit &in);
-void ApplyDualBankContents(const Region &r, Bytes &b);
+void ApplyDualBankContents(const Region &r, uint64_t off, uint8_t *out, size_t len);
 // The running set's versions: latched on first use (from the state folder
 // when an earlier process left it there, else from the records).
 const FlashVersions &RunningVersions(const Host &host, Chip &chip);
