@@ -617,10 +617,8 @@ TVX_API TVX_STATUS TvxGetDiscTargetProperty(uint32_t handle, uint32_t portArg, u
     SIM_BEGIN("TvxGetDiscTargetProperty");
     (void)reserved;
     if (!out || portArg != 0) SIM_END(TVX_ERR_INVALID_PARAMETER);
-    uint32_t k = 0;
-    for (const Target &t : p->targets) {
-        if (!t.discovered) continue;
-        if (k++ != index) continue;
+    if (index < p->discoveredTargets.size()) {
+        const Target &t = p->targets[p->discoveredTargets[index]];
         std::memset(out, 0, sizeof *out);
         std::memcpy(out->NodeWWN, t.nodeWwn, 8);
         std::memcpy(out->PortWWN, t.portWwn, 8);

@@ -153,7 +153,7 @@ void ParseTarget(const json &j, const std::string &path, Target &t, int index) {
             uint8_t qual = uint8_t(lo.Num("qualifier", 0, 0, 7));
             std::string vendor = lo.Str("vendor", "SIMSTOR", 8), product = lo.Str("product", "VDISK", 16),
                         rev = lo.Str("revision", "0001", 4);
-            l.inquiry.assign(36, ' ');
+            l.inquiry.fill(' ');
             l.inquiry[0] = uint8_t((qual << 5) | type);
             l.inquiry[1] = 0;
             l.inquiry[2] = 5;
@@ -163,11 +163,15 @@ void ParseTarget(const json &j, const std::string &path, Target &t, int index) {
             std::memcpy(l.inquiry.data() + 8, vendor.data(), vendor.size());
             std::memcpy(l.inquiry.data() + 16, product.data(), product.size());
             std::memcpy(l.inquiry.data() + 32, rev.data(), rev.size());
-            if (const json *ih = lo.Get("inquiry_hex")) l.inquiry = ToBytes(*ih, lo.Path("inquiry_hex"), 36, 36);
+            if (const json *ih = lo.Get("inquiry_hex")) {
+                Bytes inq = ToBytes(*ih, lo.Path("inquiry_hex"), 36, 36);
+                std::copy(inq.begin(), inq.end(), l.inquiry.begin());
+            }
             l.inquiryStatus = uint32_t(lo.Num("inquiry_status", 0, 0, 0xFFFFFFFFu));
             Bytes defId = {
                 0x60, 0x01, 0xD7, 0xA0, t.portWwn[6], t.portWwn[7], uint8_t(l.number >> 8), uint8_t(l.number)};
-            l.deviceId = lo.Hex("naa", defId, 8, 16);
+            Bytes naa = lo.Hex("naa", defId, 8, 16);
+            l.deviceId.assign(naa.data(), naa.size());
             l.blocks = lo.Num("blocks", 0x200000, 0, UINT64_MAX);
             l.blockSize = uint32_t(lo.Num("block_size", 512, 1, 0x100000));
             l.capacity = ParseAnswers(lo.Array("capacity"), lo.Path("capacity"));
@@ -177,7 +181,7 @@ void ParseTarget(const json &j, const std::string &path, Target &t, int index) {
     } else {
         t.luns.push_back(Lun{});
         Lun &l = t.luns.back();
-        l.inquiry.assign(36, ' ');
+        l.inquiry.fill(' ');
         l.inquiry[0] = 0;
         l.inquiry[1] = 0;
         l.inquiry[2] = 5;
@@ -187,7 +191,8 @@ void ParseTarget(const json &j, const std::string &path, Target &t, int index) {
         std::memcpy(l.inquiry.data() + 8, "SIMSTOR ", 8);
         std::memcpy(l.inquiry.data() + 16, "VDISK           ", 16);
         std::memcpy(l.inquiry.data() + 32, "0001", 4);
-        l.deviceId = {0x60, 0x01, 0xD7, 0xA0, t.portWwn[6], t.portWwn[7], 0, 0};
+        const uint8_t id[8] = {0x60, 0x01, 0xD7, 0xA0, t.portWwn[6], t.portWwn[7], 0, 0};
+        l.deviceId.assign(id, sizeof id);
         l.blocks = 0x200000;
     }
     o.Finish();
@@ -413,12 +418,8 @@ void ParsePort(const json &j, const std::string &path, Port &p, const Defaults &
             p.foLuns.push_back(r);
         }
     }
-    if (p.autoTargetCount) {
-        uint16_t n = 0;
-        for (const Target &t : p.targets)
-            n = uint16_t(n + (t.discovered ? 1 : 0));
-        p.portProp.DiscoveredTargetCount = n;
-    }
+    IndexTargets(p);
+    if (p.autoTargetCount) p.portProp.DiscoveredTargetCount = uint16_t(p.discoveredTargets.size());
     o.Finish();
 }
 

@@ -5,6 +5,7 @@
 
 #include "torvex.h"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -24,19 +25,35 @@ struct ScsiAnswer {
     uint8_t key = 0, asc = 0, ascq = 0;
 };
 
+// Up to 16 bytes held in place (a LUN's NAA identifier).
+struct SmallBytes {
+    uint8_t bytes[16] = {};
+    uint8_t count = 0;
+    const uint8_t *data() const { return bytes; }
+    size_t size() const { return count; }
+    uint8_t operator[](size_t i) const { return bytes[i]; }
+    void assign(const uint8_t *p, size_t n) {
+        count = uint8_t(n < sizeof bytes ? n : sizeof bytes);
+        for (size_t i = 0; i < count; ++i)
+            bytes[i] = p[i];
+    }
+};
+
+// A hosts may list hundreds of thousands of LUNs: a LUN keeps its fixed data
+// in place and allocates only for scripted answers.
 struct Lun {
     uint16_t number = 0;
-    std::vector<ScsiAnswer> tur; // consumed one per TEST UNIT READY
-    ScsiAnswer turThen;          // after the sequence
-    size_t turPos = 0;
-    Bytes inquiry; // 36 bytes of standard INQUIRY data
-    uint32_t inquiryStatus = 0;
-    Bytes deviceId;      // 8-byte NAA identifier for page 0x83
-    uint64_t blocks = 0; // number of logical blocks
-    uint32_t blockSize = 512;
-    std::vector<ScsiAnswer> capacity; // consumed per READ CAPACITY; then ok
-    size_t capacityPos = 0;
     bool reserved = false;
+    uint32_t turPos = 0;
+    uint32_t capacityPos = 0;
+    uint32_t inquiryStatus = 0;
+    std::array<uint8_t, 36> inquiry{}; // standard INQUIRY data
+    SmallBytes deviceId;               // NAA identifier for page 0x83 (8 or 16 bytes)
+    uint32_t blockSize = 512;
+    uint64_t blocks = 0;              // number of logical blocks
+    ScsiAnswer turThen;               // after the sequence
+    std::vector<ScsiAnswer> tur;      // consumed one per TEST UNIT READY
+    std::vector<ScsiAnswer> capacity; // consumed per READ CAPACITY; then ok
 };
 
 struct Target {
@@ -49,6 +66,10 @@ struct Target {
     std::vector<ScsiAnswer> reportLuns; // consumed per REPORT LUNS; then ok
     size_t reportLunsPos = 0;
     std::vector<Lun> luns;
+    // LUN lookup: luns[i] has number i, else lunsByNumber (number, place),
+    // sorted, the first of equal numbers first. Made by IndexTargets.
+    bool lunsInOrder = true;
+    std::vector<std::pair<uint16_t, uint32_t>> lunsByNumber;
 };
 
 struct PortDbEntry {
@@ -157,6 +178,11 @@ struct Port {
     uint8_t nvram[2][TVX_NVRAM_SIZE] = {};
     std::vector<TVX_FEATURE_ENTRY> features;
     std::vector<Target> targets;
+    // Target lookup by port name ((name, place), sorted, the first of equal
+    // names first) and the discovered targets in list order; made by
+    // IndexTargets.
+    std::vector<std::pair<uint64_t, uint32_t>> targetsByWwn;
+    std::vector<uint32_t> discoveredTargets;
     bool portDbFromTargets = true;
     std::map<uint32_t, std::vector<PortDbEntry>> portDb;
     std::vector<TVX_FO_TARGET_DATA> foTargets;
@@ -232,5 +258,12 @@ const FlashVersions &RunningVersions(const Host &host, Chip &chip);
 void RelatchRunningSet(const Host &host, Chip &chip);
 
 uint64_t Fnv1a64(const uint8_t *data, size_t len);
+
+// Makes the lookup tables of a port's targets and their LUNs (sim_scsi.cpp),
+// once its targets are known.
+void IndexTargets(Port &p);
+// The target answering at a port name, and a LUN of a target (null: none).
+Target *FindTarget(Port &p, const uint8_t portWwn[8]);
+Lun *FindLun(Target &t, uint16_t lun);
 
 } // namespace tsim
