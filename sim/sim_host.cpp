@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
+#include <set>
+#include <type_traits>
 
 namespace tsim {
 
@@ -465,6 +467,146 @@ json ReadJson(const fs::path &file) {
     }
 }
 
+// One card of the host file and its chips and ports.
+void ParseCard(const json &j, size_t ci, Host &h, std::set<std::string> &names) {
+    std::string cp = "cards[" + std::to_string(ci) + "]";
+    Obj co(j, cp);
+    auto card = std::make_unique<Card>();
+    card->name = co.Str("name", "card" + std::to_string(ci), 64);
+    for (char c : card->name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.')
+            Fail(co.Path("name"), "letters, digits, '_' and '.' only (it names a state folder)");
+    if (!names.insert(card->name).second) Fail(co.Path("name"), "two cards with the same name");
+    Defaults d;
+    d.cardIndex = int(ci);
+    d.deviceId = uint16_t(co.Num("device_id", 0x2532, 0, 0xFFFF));
+    d.ssvid = uint16_t(co.Num("subsys_vendor", 0x1D7A, 0, 0xFFFF));
+    d.ssdid = uint16_t(co.Num("subsys_device", 0x0301, 0, 0xFFFF));
+    char model[32];
+    std::snprintf(model, sizeof model, "CXR%04X", unsigned(d.deviceId));
+    d.model = co.Str("model", model, 31);
+    char serial[32];
+    std::snprintf(serial, sizeof serial, "SIM%02zu%05u", ci, unsigned(d.deviceId));
+    d.serial = co.Str("serial", serial, 31);
+    const json *chips = co.Array("chips");
+    if (!chips || chips->empty() || chips->size() > 2) Fail(co.Path("chips"), "a card has one or two chips");
+    int fn = 0;
+    h.cards.push_back(std::move(card));
+    Card &cr = *h.cards.back();
+    for (size_t k = 0; k < chips->size(); ++k)
+        ParseChip((*chips)[k], co.Path("chips") + "[" + std::to_string(k) + "]", h, cr, int(k), d, fn);
+    co.Finish();
+}
+
+// Reads the host file as the parser meets its values: everything but the
+// elements of the top-level "cards" list is kept as JSON values; each card
+// goes to the card parser as soon as it is complete and is dropped, so at
+// most one card's tree is held however large the host. A card's failure is
+// kept until the whole file has parsed and the fields read before "cards"
+// have been checked, so the message is the one a check of the whole file in
+// field order gives.
+class HostReader {
+  public:
+    explicit HostReader(Host &h) : h_(h) {}
+
+    json root;
+    std::string parseError;   // the parser's message
+    bool syntaxError = false; // the parser's message is a syntax error
+    bool cardFailed = false;
+    std::string cardError; // the first failing card's message
+
+    bool null() { return Put(json(nullptr)); }
+    bool boolean(bool v) { return Put(json(v)); }
+    bool number_integer(json::number_integer_t v) { return Put(json(v)); }
+    bool number_unsigned(json::number_unsigned_t v) { return Put(json(v)); }
+    bool number_float(json::number_float_t v, const std::string &) { return Put(json(v)); }
+    bool string(std::string &v) { return Put(json(std::move(v))); }
+    bool binary(json::binary_t &v) { return Put(json::binary(std::move(v))); }
+    bool start_object(std::size_t) { return Open(json::object()); }
+    bool end_object() { return Close(); }
+    bool key(std::string &k) {
+        key_ = std::move(k);
+        // A repeated "cards" replaces the earlier one, as its value would.
+        if (stack_.size() == 1 && root.is_object() && key_ == "cards") ResetCards();
+        return true;
+    }
+    bool start_array(std::size_t) {
+        const bool cards = stack_.size() == 1 && root.is_object() && key_ == "cards";
+        Open(json::array());
+        if (cards) cards_ = stack_.back();
+        return true;
+    }
+    bool end_array() {
+        if (stack_.back() == cards_) cards_ = nullptr;
+        return Close();
+    }
+    template <class Exception> bool parse_error(std::size_t, const std::string &, const Exception &ex) {
+        parseError = ex.what();
+        syntaxError = std::is_same_v<Exception, json::parse_error>;
+        return false;
+    }
+
+  private:
+    json *Insert(json &&v) {
+        if (stack_.empty()) {
+            root = std::move(v);
+            return &root;
+        }
+        json &top = *stack_.back();
+        if (top.is_array()) {
+            top.push_back(std::move(v));
+            return &top.back();
+        }
+        json &slot = top[key_];
+        slot = std::move(v);
+        return &slot;
+    }
+    bool Put(json &&v) {
+        Insert(std::move(v));
+        Ended();
+        return true;
+    }
+    bool Open(json &&v) {
+        stack_.push_back(Insert(std::move(v)));
+        return true;
+    }
+    bool Close() {
+        stack_.pop_back();
+        Ended();
+        return true;
+    }
+    // A value has ended: when it is an element of the cards list, the card
+    // is read and dropped.
+    void Ended() {
+        if (cards_ == nullptr || stack_.empty() || stack_.back() != cards_) return;
+        if (!cardFailed) {
+            try {
+                ParseCard(cards_->back(), cardIndex_, h_, names_);
+            } catch (const std::exception &e) {
+                cardFailed = true;
+                cardError = e.what();
+            }
+        }
+        cardIndex_++;
+        cards_->get_ref<json::array_t &>().pop_back();
+    }
+    void ResetCards() {
+        h_.cards.clear();
+        h_.ports.clear();
+        names_.clear();
+        cardIndex_ = 0;
+        cardFailed = false;
+        cardError.clear();
+    }
+
+    Host &h_;
+    std::vector<json *> stack_; // the open objects and lists
+    std::string key_;           // key of the next value of the innermost object
+    json *cards_ = nullptr;     // the top-level cards list while it is read
+    size_t cardIndex_ = 0;
+    std::set<std::string> names_;
+};
+
 } // namespace
 
 std::unique_ptr<Host> LoadHost(const fs::path &file, std::string &error) {
@@ -474,8 +616,16 @@ std::unique_ptr<Host> LoadHost(const fs::path &file, std::string &error) {
         std::error_code ec;
         h->file = fs::absolute(file, ec);
         h->dir = h->file.parent_path();
-        json j = ReadJson(file);
-        Obj o(j, "");
+        HostReader reader(*h);
+        {
+            std::ifstream in(file, std::ios::binary);
+            if (!in) throw LoadError("cannot open the file");
+            if (!json::sax_parse(in, &reader)) {
+                if (reader.syntaxError) throw LoadError("not valid JSON: " + reader.parseError);
+                throw std::runtime_error(reader.parseError);
+            }
+        }
+        Obj o(reader.root, "");
         h->version = o.Str("version", h->version, 63);
         h->stateDir = h->dir / o.Str("state_dir", "state", 255);
         std::string journal = o.Str("journal", "journal.jsonl", 255);
@@ -486,39 +636,8 @@ std::unique_ptr<Host> LoadHost(const fs::path &file, std::string &error) {
         h->journalAll = o.Bool("journal_all", false);
         h->readOnly = o.Bool("read_only", false);
         ParseFaultList(o, *h);
-        if (const json *cards = o.Array("cards")) {
-            std::set<std::string> names;
-            for (size_t ci = 0; ci < cards->size(); ++ci) {
-                std::string cp = "cards[" + std::to_string(ci) + "]";
-                Obj co((*cards)[ci], cp);
-                auto card = std::make_unique<Card>();
-                card->name = co.Str("name", "card" + std::to_string(ci), 64);
-                for (char c : card->name)
-                    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.')
-                        Fail(co.Path("name"), "letters, digits, '_' and '.' only (it names a state folder)");
-                if (!names.insert(card->name).second) Fail(co.Path("name"), "two cards with the same name");
-                Defaults d;
-                d.cardIndex = int(ci);
-                d.deviceId = uint16_t(co.Num("device_id", 0x2532, 0, 0xFFFF));
-                d.ssvid = uint16_t(co.Num("subsys_vendor", 0x1D7A, 0, 0xFFFF));
-                d.ssdid = uint16_t(co.Num("subsys_device", 0x0301, 0, 0xFFFF));
-                char model[32];
-                std::snprintf(model, sizeof model, "CXR%04X", unsigned(d.deviceId));
-                d.model = co.Str("model", model, 31);
-                char serial[32];
-                std::snprintf(serial, sizeof serial, "SIM%02zu%05u", ci, unsigned(d.deviceId));
-                d.serial = co.Str("serial", serial, 31);
-                const json *chips = co.Array("chips");
-                if (!chips || chips->empty() || chips->size() > 2)
-                    Fail(co.Path("chips"), "a card has one or two chips");
-                int fn = 0;
-                h->cards.push_back(std::move(card));
-                Card &cr = *h->cards.back();
-                for (size_t k = 0; k < chips->size(); ++k)
-                    ParseChip((*chips)[k], co.Path("chips") + "[" + std::to_string(k) + "]", *h, cr, int(k), d, fn);
-                co.Finish();
-            }
-        }
+        // The cards were read as the file was parsed.
+        if (o.Array("cards") && reader.cardFailed) throw LoadError(reader.cardError);
         if (h->ports.size() > 256) Fail("cards", "at most 256 ports");
         o.Finish();
         // A separate fault file named by the environment adds its faults.

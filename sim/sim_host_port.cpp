@@ -229,7 +229,7 @@ void ParsePort(const json &j, const std::string &path, Port &p, const Defaults &
 
     // PCI identity
     {
-        Obj q(o.Get("pci") ? *o.Get("pci") : json::object(), o.Path("pci"));
+        Obj q(OrEmpty(o.Get("pci")), o.Path("pci"));
         TVX_CHIP_PROPERTY &cp = p.chipProp;
         cp.PciVendorId = uint16_t(q.Num("vendor_id", 0x1D7A, 0, 0xFFFF));
         cp.PciDeviceId = uint16_t(q.Num("device_id", d.deviceId, 0, 0xFFFF));
@@ -245,7 +245,7 @@ void ParsePort(const json &j, const std::string &path, Port &p, const Defaults &
     }
     std::string drv;
     {
-        Obj q(o.Get("driver") ? *o.Get("driver") : json::object(), o.Path("driver"));
+        Obj q(OrEmpty(o.Get("driver")), o.Path("driver"));
         TVX_DRIVER_PROPERTY &dp = p.driverProp;
         drv = q.Str("version", "9.2.3.20", 31);
         CopyText(dp.DriverVersion, sizeof dp.DriverVersion, drv);
@@ -255,7 +255,7 @@ void ParsePort(const json &j, const std::string &path, Port &p, const Defaults &
         q.Finish();
     }
     {
-        Obj q(o.Get("node") ? *o.Get("node") : json::object(), o.Path("node"));
+        Obj q(OrEmpty(o.Get("node")), o.Path("node"));
         TVX_NODE_PROPERTY &np = p.nodeProp;
         CopyWwn(np.NodeWWN, q.Hex("wwn", defNode, 8, 8));
         CopyText(np.Model, sizeof np.Model, q.Str("model", d.model, 31));
@@ -308,7 +308,7 @@ void ParsePort(const json &j, const std::string &path, Port &p, const Defaults &
         q.Finish();
     }
     {
-        Obj q(o.Get("port") ? *o.Get("port") : json::object(), o.Path("port"));
+        Obj q(OrEmpty(o.Get("port")), o.Path("port"));
         TVX_PORT_PROPERTY &pp = p.portProp;
         CopyWwn(pp.PortWWN, q.Hex("wwn", defPort, 8, 8));
         Bytes pid = q.Hex("port_id", Bytes{0x01, uint8_t(0x10 + c), uint8_t(ch * 4 + pi)}, 3, 3);

@@ -7,10 +7,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstring>
-#include <set>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace tsim::hostfile {
 
@@ -40,9 +41,10 @@ class Obj {
     }
     std::string Path(const std::string &k) const { return path_.empty() ? k : path_ + "." + k; }
     const json *Get(const std::string &k) {
-        used_.insert(k);
         auto it = j_.find(k);
-        if (it == j_.end() || it->is_null()) return nullptr;
+        if (it == j_.end()) return nullptr;
+        used_.push_back(&it.key());
+        if (it->is_null()) return nullptr;
         return &*it;
     }
     bool Has(const std::string &k) const { return j_.contains(k) && !j_.at(k).is_null(); }
@@ -80,15 +82,20 @@ class Obj {
     }
     void Finish() const {
         for (auto it = j_.begin(); it != j_.end(); ++it)
-            if (!used_.count(it.key())) Fail(Path(it.key()), "unknown field");
+            if (std::find(used_.begin(), used_.end(), &it.key()) == used_.end()) Fail(Path(it.key()), "unknown field");
     }
 
   private:
-    // Held by value: callers often pass a temporary (an absent sub-object read as {}).
-    json j_;
+    const json &j_; // outlives the reader (OrEmpty gives absent sub-objects)
     std::string path_;
-    std::set<std::string> used_;
+    std::vector<const std::string *> used_; // keys of j_ asked for
 };
+
+// A sub-object, or an empty one when it is absent.
+inline const json &OrEmpty(const json *v) {
+    static const json empty = json::object();
+    return v ? *v : empty;
+}
 
 inline void CopyText(char *dst, size_t cap, const std::string &s) {
     size_t n = std::min(cap - 1, s.size());
