@@ -23,6 +23,7 @@ TVX_STATUS RegionWrite(const char *fn, uint32_t handle, uint32_t options, const 
     if (hasOptions) j["options"] = options;
     AddPortInfo(j, *h, port);
     const Region *r = FindRegion(chip, region);
+    const Region *stored = nullptr; // the region, once it holds the data
     if (!buffer)
         st = TVX_ERR_INVALID_PARAMETER;
     else if (!r)
@@ -36,8 +37,9 @@ TVX_STATUS RegionWrite(const char *fn, uint32_t handle, uint32_t options, const 
     else {
         bool noReset = chip.resetMode == Chip::Always || (chip.resetMode == Chip::OnRequest && (options & 1));
         st = noReset ? TVX_ERR_RESET_DISABLED : TVX_STATUS_OK;
+        stored = r;
     }
-    return FinishWrite(*h, j, port, buffer, size, st);
+    return FinishWrite(*h, j, port, buffer, size, st, &chip, stored);
 }
 
 struct StatusText {

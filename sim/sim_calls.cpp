@@ -2,6 +2,7 @@
 // and the accounting of flash writes.
 #include "sim_calls.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -214,16 +215,45 @@ static void CountWrite(Host &h, int port) {
     }
 }
 
-// Journals a flash write with the digest of its data and counts it.
-uint32_t FinishWrite(Host &h, json &j, int port, const uint8_t *buffer, uint32_t size, uint32_t st) {
+// FNV-1a digest of the data of a flash write. A region written earlier in
+// this process that still holds exactly these bytes gives its digest: the
+// comparison reads at memory speed, the digest one byte at a time.
+static uint64_t WriteDigest(Host &h, const uint8_t *buffer, uint32_t size, Chip *chip, const Region *r) {
+    auto &recent = h.recentDigests;
+    std::optional<uint64_t> digest;
+    for (const Host::WriteDigest &m : recent) {
+        if (m.size != size || m.chip->regionWrites[m.code] != m.writes) continue;
+        const Region *held = FindRegion(*m.chip, m.code);
+        if (held && RegionHolds(h, *m.chip, *held, buffer, size)) {
+            digest = m.digest;
+            break;
+        }
+    }
+    if (!digest) digest = Fnv1a64(buffer, size);
+    if (chip && r && !r->whole) {
+        recent.erase(std::remove_if(recent.begin(), recent.end(),
+                                    [&](const Host::WriteDigest &m) {
+                                        return m.chip->regionWrites[m.code] != m.writes ||
+                                               (m.chip == chip && m.code == r->code);
+                                    }),
+                     recent.end());
+        if (recent.size() >= 8) recent.erase(recent.begin());
+        recent.push_back({*digest, size, chip, r->code, chip->regionWrites[r->code]});
+    }
+    return *digest;
+}
+
+uint32_t FinishWrite(Host &h, json &j, int port, const uint8_t *buffer, uint32_t size, uint32_t st, Chip *chip,
+                     const Region *r) {
+    const bool written = st == TVX_STATUS_OK || st == TVX_ERR_RESET_DISABLED;
     if (buffer && !h.journal.empty()) { // the digest is for the journal only
         char d[20];
-        std::snprintf(d, sizeof d, "%016llx", (unsigned long long)Fnv1a64(buffer, size));
+        std::snprintf(d, sizeof d, "%016llx", (unsigned long long)WriteDigest(h, buffer, size, chip, r));
         j["fnv1a64"] = d;
     }
     j["status"] = Hex32(st);
     Journal(h, j);
-    if (st == TVX_STATUS_OK || st == TVX_ERR_RESET_DISABLED) CountWrite(h, port);
+    if (written) CountWrite(h, port);
     return st;
 }
 } // namespace tsim

@@ -74,8 +74,11 @@ TVX_STATUS CopyOut(char *text, uint32_t size, const std::string &s);
 void RefreshRunning(Host &h, Port &p);
 
 // Journals a flash write with the digest of its data and counts it (power
-// cut and operator interrupt after the scripted number of writes).
-uint32_t FinishWrite(Host &h, nlohmann::json &j, int port, const uint8_t *buffer, uint32_t size, uint32_t st);
+// cut and operator interrupt after the scripted number of writes). r: the
+// region of chip that now holds the data (null when nothing was stored
+// through a region), so later writes of the same bytes reuse its digest.
+uint32_t FinishWrite(Host &h, nlohmann::json &j, int port, const uint8_t *buffer, uint32_t size, uint32_t st,
+                     Chip *chip = nullptr, const Region *r = nullptr);
 
 // SCSI commands of the simulated targets (sim_scsi.cpp).
 TVX_STATUS ScsiInquiry(Port &p, const TVX_SCSI_ADDRESS *a, uint8_t evpd, uint8_t page, uint8_t *data, uint32_t dataSize,

@@ -301,6 +301,7 @@ bool WriteRegion(Host &host, Chip &chip, const Region &r, uint64_t off, const ui
     if (off > r.size || len > r.size - off) return false;
     if (r.whole) return WriteFlash(host, chip, off, data, len);
     chip.generation++;
+    chip.regionWrites[r.code]++;
     if (host.readOnly) {
         auto ov = chip.overlay.find(r.code);
         if (ov == chip.overlay.end()) {
@@ -340,6 +341,26 @@ bool WriteRegion(Host &host, Chip &chip, const Region &r, uint64_t off, const ui
     if (!o) return false;
     o.write(reinterpret_cast<const char *>(bytes), std::streamsize(r.size));
     return bool(o);
+}
+
+bool RegionHolds(const Host &host, Chip &chip, const Region &r, const uint8_t *data, size_t len) {
+    if (len > r.size) return false;
+    constexpr size_t kChunk = 64 * 1024;
+    Bytes chunk(std::min(len, kChunk));
+    std::ifstream f;
+    if (!r.whole && !chip.overlay.count(r.code)) f.open(StateFile(host, chip, r.code), std::ios::binary);
+    for (size_t pos = 0; pos < len; pos += chunk.size()) {
+        const size_t n = std::min(chunk.size(), len - pos);
+        if (f.is_open()) {
+            std::memset(chunk.data(), 0xFF, n); // a short state file reads as erased beyond its end
+            f.read(reinterpret_cast<char *>(chunk.data()), std::streamsize(n));
+            f.clear();
+        } else if (!ReadRegion(host, chip, r, pos, chunk.data(), n)) {
+            return false;
+        }
+        if (std::memcmp(chunk.data(), data + pos, n) != 0) return false;
+    }
+    return true;
 }
 
 static Region GapRegion(const Chip &chip) {

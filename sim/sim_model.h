@@ -146,9 +146,10 @@ struct Chip {
     bool sessionBusy = false; // another owner holds a session
     uint32_t sessionId = 0;
     uint32_t sessionHandle = 0;
-    std::map<uint32_t, Bytes> overlay; // regions written in read-only mode
-    uint64_t generation = 1;           // changes with every write
-    uint64_t versionsGen = 0;          // generation the cached versions belong to
+    std::map<uint32_t, Bytes> overlay;         // regions written in read-only mode
+    uint64_t generation = 1;                   // changes with every write
+    std::map<uint32_t, uint64_t> regionWrites; // writes per region code so far
+    uint64_t versionsGen = 0;                  // generation the cached versions belong to
     FlashVersions versions;
     // Dual-bank chips run one set until activation or a reset; the node
     // property reports that set's versions (sim_dualbank.cpp).
@@ -217,6 +218,16 @@ struct Host {
     uint64_t interruptAfter = 0; // 0: none
     bool interruptBreak = false; // the interrupt is a Ctrl-Break, not a Ctrl-C
     uint64_t flashWrites = 0;
+    // Digests of recent region writes whose region still holds the data
+    // (sim_calls.cpp): a fleet gets the same image many times.
+    struct WriteDigest {
+        uint64_t digest = 0;
+        uint32_t size = 0;
+        Chip *chip = nullptr;
+        uint32_t code = 0;
+        uint64_t writes = 0; // chip->regionWrites[code] right after the write
+    };
+    std::vector<WriteDigest> recentDigests;
 };
 
 // Loads a host description; on failure returns null and sets error to one
@@ -228,6 +239,8 @@ const Region *FindRegion(const Chip &chip, uint32_t code);
 bool ReadRegion(const Host &host, Chip &chip, const Region &r, uint64_t off, uint8_t *out, size_t len);
 bool WriteRegion(Host &host, Chip &chip, const Region &r, uint64_t off, const uint8_t *data, size_t len);
 bool ReadFlash(const Host &host, Chip &chip, uint64_t off, uint8_t *out, size_t len);
+// Whether the first len bytes of a region are exactly data.
+bool RegionHolds(const Host &host, Chip &chip, const Region &r, const uint8_t *data, size_t len);
 bool WriteFlash(Host &host, Chip &chip, uint64_t off, const uint8_t *data, size_t len);
 // Copies the bytes of src, placed at offset `at` of a region, that fall into
 // the window [off, off + len) of the region held in out.
