@@ -98,6 +98,8 @@ TVX_API void TvxSimReset(void) {
     s.loadedFrom.clear();
     s.lastError.clear();
     s.handles.clear();
+    s.openHandles = 0;
+    s.handleBase = s.nextHandle;
     s.seq = 0;
 }
 
@@ -178,8 +180,14 @@ TVX_API TVX_STATUS TvxOpenDevice(uint32_t instance, uint32_t *handle) {
     json j = {{"op", "open"}};
     AddPortInfo(j, *h, port);
     if (st == 0) {
-        uint32_t hd = S().nextHandle++;
-        S().handles[hd] = Handle{port, false};
+        State &s = S();
+        if (s.openHandles == 0) { // numbering goes on; the list starts again
+            s.handles.clear();
+            s.handleBase = s.nextHandle;
+        }
+        uint32_t hd = s.nextHandle++;
+        s.handles.push_back(Handle{port, false});
+        s.openHandles++;
         *handle = hd;
         j["handle"] = hd;
     }
@@ -204,7 +212,8 @@ TVX_API TVX_STATUS TvxCloseDevice(uint32_t handle) {
             c.sessionOpen = false;
             j["session_dropped"] = c.sessionId;
         }
-        S().handles.erase(handle);
+        FindHandle(handle)->port = -1;
+        S().openHandles--;
     }
     j["status"] = Hex32(st);
     Journal(*h, j);
@@ -223,7 +232,7 @@ static TVX_STATUS Aen(uint32_t handle, bool enable) {
     else if (uint32_t f = CheckFault(*h, fn, port, std::nullopt, false, false))
         st = f;
     else
-        S().handles[handle].aen = enable;
+        FindHandle(handle)->aen = enable;
     json j = {{"op", enable ? "aen_enable" : "aen_disable"}, {"handle", handle}, {"status", Hex32(st)}};
     AddPortInfo(j, *h, port);
     Journal(*h, j);

@@ -39,7 +39,7 @@ static const char *EnvHost() {
 Host *GetHost() {
     State &s = S();
     std::string want = EnvHost();
-    if (s.attempted && (want == s.loadedFrom || !s.handles.empty())) return s.host.get();
+    if (s.attempted && (want == s.loadedFrom || s.openHandles != 0)) return s.host.get();
     s.attempted = true;
     s.loadedFrom = want;
     s.host.reset();
@@ -121,6 +121,13 @@ TVX_STATUS Done(Host *h, const char *fn, int port, TVX_STATUS st) {
     return st;
 }
 
+Handle *FindHandle(uint32_t handle) {
+    State &s = S();
+    if (handle < s.handleBase || handle - s.handleBase >= s.handles.size()) return nullptr;
+    Handle &h = s.handles[handle - s.handleBase];
+    return h.port < 0 ? nullptr : &h;
+}
+
 // Resolves a handle; on failure sets st.
 Port *Resolve(uint32_t handle, Host *&h, int &port, TVX_STATUS &st) {
     h = S().host.get();
@@ -129,12 +136,12 @@ Port *Resolve(uint32_t handle, Host *&h, int &port, TVX_STATUS &st) {
         st = TVX_ERR_INVALID_HANDLE;
         return nullptr;
     }
-    auto it = S().handles.find(handle);
-    if (it == S().handles.end()) {
+    const Handle *hd = FindHandle(handle);
+    if (!hd) {
         st = TVX_ERR_INVALID_HANDLE;
         return nullptr;
     }
-    port = it->second.port;
+    port = hd->port;
     st = TVX_STATUS_OK;
     return &h->ports[size_t(port)];
 }

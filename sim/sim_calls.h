@@ -11,11 +11,12 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace tsim {
 
 struct Handle {
-    int port = 0;
+    int port = -1; // the instance; -1: closed
     bool aen = false;
 };
 
@@ -26,7 +27,12 @@ struct State {
     std::string loadedFrom;
     std::string lastError;
     std::set<std::string> reported;
-    std::map<uint32_t, Handle> handles;
+    // Handles are numbered from 0x100 on and never reused: handle
+    // handleBase + i is handles[i]. The list starts again whenever no
+    // handle is open.
+    std::vector<Handle> handles;
+    uint32_t handleBase = 0x100;
+    size_t openHandles = 0;
     uint32_t nextHandle = 0x100;
     uint32_t nextSession = 1;
     uint64_t seq = 0;
@@ -35,6 +41,9 @@ struct State {
 };
 
 State &S();
+
+// The open handle of that number, or null.
+Handle *FindHandle(uint32_t handle);
 
 // Loads the host named by TORVEX_SIM_HOST on first use, and again when it
 // names another file while no handle is open.

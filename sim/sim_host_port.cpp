@@ -56,9 +56,12 @@ ScsiAnswer ParseAnswer(const json &j, const std::string &path) {
     return a;
 }
 
-std::vector<ScsiAnswer> ParseAnswers(const json *j, const std::string &path) {
+// The answer list of field k of o (its path is made only when it is there).
+std::vector<ScsiAnswer> ParseAnswers(Obj &o, const char *k) {
     std::vector<ScsiAnswer> v;
+    const json *j = o.Array(k);
     if (!j) return v;
+    const std::string path = o.Path(k);
     for (size_t i = 0; i < j->size(); ++i)
         v.push_back(ParseAnswer((*j)[i], path + "[" + std::to_string(i) + "]"));
     return v;
@@ -138,15 +141,16 @@ void ParseTarget(const json &j, const std::string &path, Target &t, int index) {
     t.word2 = uint16_t(o.Num("word2", 0, 0, 0xFFFF));
     t.marker = uint8_t(o.Num("marker", 0, 0, 255));
     t.discovered = o.Bool("discovered", true);
-    t.reportLuns = ParseAnswers(o.Array("report_luns"), o.Path("report_luns"));
+    t.reportLuns = ParseAnswers(o, "report_luns");
     const json *luns = o.Array("luns");
     if (luns) {
+        const std::string lunsPath = o.Path("luns");
+        t.luns.reserve(luns->size());
         for (size_t i = 0; i < luns->size(); ++i) {
-            std::string lp = o.Path("luns") + "[" + std::to_string(i) + "]";
-            Obj lo((*luns)[i], lp);
+            Obj lo((*luns)[i], lunsPath, i);
             Lun l;
             l.number = uint16_t(lo.Num("lun", i, 0, 0x3FFF));
-            l.tur = ParseAnswers(lo.Array("tur"), lo.Path("tur"));
+            l.tur = ParseAnswers(lo, "tur");
             if (const json *tt = lo.Get("tur_then")) l.turThen = ParseAnswer(*tt, lo.Path("tur_then"));
             l.reserved = lo.Bool("reserved", false);
             uint8_t type = uint8_t(lo.Num("type", 0, 0, 0x1F));
@@ -168,13 +172,17 @@ void ParseTarget(const json &j, const std::string &path, Target &t, int index) {
                 std::copy(inq.begin(), inq.end(), l.inquiry.begin());
             }
             l.inquiryStatus = uint32_t(lo.Num("inquiry_status", 0, 0, 0xFFFFFFFFu));
-            Bytes defId = {
-                0x60, 0x01, 0xD7, 0xA0, t.portWwn[6], t.portWwn[7], uint8_t(l.number >> 8), uint8_t(l.number)};
-            Bytes naa = lo.Hex("naa", defId, 8, 16);
-            l.deviceId.assign(naa.data(), naa.size());
+            if (const json *naa = lo.Get("naa")) {
+                Bytes id = ToBytes(*naa, lo.Path("naa"), 8, 16);
+                l.deviceId.assign(id.data(), id.size());
+            } else {
+                const uint8_t id[8] = {
+                    0x60, 0x01, 0xD7, 0xA0, t.portWwn[6], t.portWwn[7], uint8_t(l.number >> 8), uint8_t(l.number)};
+                l.deviceId.assign(id, sizeof id);
+            }
             l.blocks = lo.Num("blocks", 0x200000, 0, UINT64_MAX);
             l.blockSize = uint32_t(lo.Num("block_size", 512, 1, 0x100000));
-            l.capacity = ParseAnswers(lo.Array("capacity"), lo.Path("capacity"));
+            l.capacity = ParseAnswers(lo, "capacity");
             lo.Finish();
             t.luns.push_back(std::move(l));
         }

@@ -39,7 +39,15 @@ class Obj {
     Obj(const json &j, std::string path) : j_(j), path_(std::move(path)) {
         if (!j.is_object()) Fail(path_.empty() ? "(top)" : path_, "expected an object");
     }
-    std::string Path(const std::string &k) const { return path_.empty() ? k : path_ + "." + k; }
+    // Element `index` of the list at listPath; its path is made only when
+    // a message or a nested field needs it (hosts list many LUNs).
+    Obj(const json &j, const std::string &listPath, size_t index) : j_(j), list_(&listPath), index_(index) {
+        if (!j.is_object()) Fail(Base(), "expected an object");
+    }
+    std::string Path(const std::string &k) const {
+        std::string base = Base();
+        return base.empty() ? k : base + "." + k;
+    }
     const json *Get(const std::string &k) {
         auto it = j_.find(k);
         if (it == j_.end()) return nullptr;
@@ -86,8 +94,12 @@ class Obj {
     }
 
   private:
+    std::string Base() const { return list_ ? *list_ + "[" + std::to_string(index_) + "]" : path_; }
+
     const json &j_; // outlives the reader (OrEmpty gives absent sub-objects)
     std::string path_;
+    const std::string *list_ = nullptr;
+    size_t index_ = 0;
     std::vector<const std::string *> used_; // keys of j_ asked for
 };
 
