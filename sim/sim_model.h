@@ -184,6 +184,8 @@ struct Port {
     // IndexTargets.
     std::vector<std::pair<uint64_t, uint32_t>> targetsByWwn;
     std::vector<uint32_t> discoveredTargets;
+    size_t lastTarget = SIZE_MAX; // the target FindTarget found last, and its name
+    uint64_t lastTargetKey = 0;
     bool portDbFromTargets = true;
     std::map<uint32_t, std::vector<PortDbEntry>> portDb;
     std::vector<TVX_FO_TARGET_DATA> foTargets;

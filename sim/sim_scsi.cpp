@@ -23,6 +23,7 @@ uint64_t WwnKey(const uint8_t w[8]) {
 void IndexTargets(Port &p) {
     p.targetsByWwn.clear();
     p.discoveredTargets.clear();
+    p.lastTarget = SIZE_MAX;
     for (uint32_t i = 0; i < p.targets.size(); ++i) {
         Target &t = p.targets[i];
         p.targetsByWwn.emplace_back(WwnKey(t.portWwn), i);
@@ -44,8 +45,13 @@ void IndexTargets(Port &p) {
 // the first LUN with that number, as a walk of the lists would find them.
 Target *FindTarget(Port &p, const uint8_t portWwn[8]) {
     const uint64_t key = WwnKey(portWwn);
+    // Commands come in runs to one target: the last one found is tried first.
+    if (p.lastTarget < p.targets.size() && p.lastTargetKey == key) return &p.targets[p.lastTarget];
     auto it = std::lower_bound(p.targetsByWwn.begin(), p.targetsByWwn.end(), std::make_pair(key, uint32_t(0)));
-    return it != p.targetsByWwn.end() && it->first == key ? &p.targets[it->second] : nullptr;
+    if (it == p.targetsByWwn.end() || it->first != key) return nullptr;
+    p.lastTarget = it->second;
+    p.lastTargetKey = key;
+    return &p.targets[it->second];
 }
 
 Lun *FindLun(Target &t, uint16_t lun) {
