@@ -150,8 +150,9 @@ void ParseTarget(const json &j, const std::string &path, Target &t, int index) {
             Obj lo((*luns)[i], lunsPath, i);
             Lun l;
             l.number = uint16_t(lo.Num("lun", i, 0, 0x3FFF));
-            l.tur = ParseAnswers(lo, "tur");
-            if (const json *tt = lo.Get("tur_then")) l.turThen = ParseAnswer(*tt, lo.Path("tur_then"));
+            LunScript script;
+            script.tur = ParseAnswers(lo, "tur");
+            if (const json *tt = lo.Get("tur_then")) script.turThen = ParseAnswer(*tt, lo.Path("tur_then"));
             l.reserved = lo.Bool("reserved", false);
             uint8_t type = uint8_t(lo.Num("type", 0, 0, 0x1F));
             uint8_t qual = uint8_t(lo.Num("qualifier", 0, 0, 7));
@@ -182,7 +183,9 @@ void ParseTarget(const json &j, const std::string &path, Target &t, int index) {
             }
             l.blocks = lo.Num("blocks", 0x200000, 0, UINT64_MAX);
             l.blockSize = uint32_t(lo.Num("block_size", 512, 1, 0x100000));
-            l.capacity = ParseAnswers(lo, "capacity");
+            script.capacity = ParseAnswers(lo, "capacity");
+            if (!script.tur.empty() || script.turThen.status != 0 || !script.capacity.empty())
+                l.script = std::make_unique<LunScript>(std::move(script));
             lo.Finish();
             t.luns.push_back(std::move(l));
         }

@@ -39,21 +39,26 @@ struct SmallBytes {
     }
 };
 
-// A hosts may list hundreds of thousands of LUNs: a LUN keeps its fixed data
+// Scripted answers of a LUN.
+struct LunScript {
+    std::vector<ScsiAnswer> tur; // consumed one per TEST UNIT READY
+    ScsiAnswer turThen;          // after the sequence
+    size_t turPos = 0;
+    std::vector<ScsiAnswer> capacity; // consumed per READ CAPACITY; then ok
+    size_t capacityPos = 0;
+};
+
+// A host may list hundreds of thousands of LUNs: a LUN keeps its fixed data
 // in place and allocates only for scripted answers.
 struct Lun {
     uint16_t number = 0;
     bool reserved = false;
-    uint32_t turPos = 0;
-    uint32_t capacityPos = 0;
     uint32_t inquiryStatus = 0;
     std::array<uint8_t, 36> inquiry{}; // standard INQUIRY data
     SmallBytes deviceId;               // NAA identifier for page 0x83 (8 or 16 bytes)
     uint32_t blockSize = 512;
-    uint64_t blocks = 0;              // number of logical blocks
-    ScsiAnswer turThen;               // after the sequence
-    std::vector<ScsiAnswer> tur;      // consumed one per TEST UNIT READY
-    std::vector<ScsiAnswer> capacity; // consumed per READ CAPACITY; then ok
+    uint64_t blocks = 0;               // number of logical blocks
+    std::unique_ptr<LunScript> script; // null: every command answers ready
 };
 
 struct Target {

@@ -108,7 +108,8 @@ void PutBe(uint8_t *p, uint64_t v, int bytes) {
 TVX_STATUS TestUnitReady(Target &t, uint16_t lun, uint8_t *sense, uint32_t senseSize) {
     Lun *l = FindLun(t, lun);
     if (!l) return Check(sense, senseSize, 5, 0x25, 0);
-    ScsiAnswer a = l->turPos < l->tur.size() ? l->tur[l->turPos++] : l->turThen;
+    ScsiAnswer a;
+    if (LunScript *s = l->script.get()) a = s->turPos < s->tur.size() ? s->tur[s->turPos++] : s->turThen;
     if (a.status == TVX_STATUS_OK && l->reserved) return TVX_ERR_RESERVATION;
     return Answer(a, sense, senseSize);
 }
@@ -117,8 +118,8 @@ TVX_STATUS Capacity(Target &t, uint16_t lun, bool sixteen, uint8_t *data, uint32
                     uint32_t senseSize) {
     Lun *l = FindLun(t, lun);
     if (!l) return Check(sense, senseSize, 5, 0x25, 0);
-    if (l->capacityPos < l->capacity.size()) {
-        ScsiAnswer a = l->capacity[l->capacityPos++];
+    if (LunScript *s = l->script.get(); s && s->capacityPos < s->capacity.size()) {
+        ScsiAnswer a = s->capacity[s->capacityPos++];
         if (a.status != TVX_STATUS_OK) return Answer(a, sense, senseSize);
     }
     if (l->reserved) return TVX_ERR_RESERVATION;
