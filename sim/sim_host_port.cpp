@@ -127,6 +127,26 @@ PortDbEntry ParseDbEntry(const json &j, const std::string &path) {
     return e;
 }
 
+// A LUN of that number with every field at its default.
+Lun DefaultLun(const Target &t, uint16_t number) {
+    Lun l;
+    l.number = number;
+    l.inquiry.fill(' ');
+    l.inquiry[0] = 0;
+    l.inquiry[1] = 0;
+    l.inquiry[2] = 5;
+    l.inquiry[3] = 2;
+    l.inquiry[4] = 31;
+    l.inquiry[5] = l.inquiry[6] = l.inquiry[7] = 0;
+    std::memcpy(l.inquiry.data() + 8, "SIMSTOR ", 8);
+    std::memcpy(l.inquiry.data() + 16, "VDISK           ", 16);
+    std::memcpy(l.inquiry.data() + 32, "0001", 4);
+    const uint8_t id[8] = {0x60, 0x01, 0xD7, 0xA0, t.portWwn[6], t.portWwn[7], uint8_t(number >> 8), uint8_t(number)};
+    l.deviceId.assign(id, sizeof id);
+    l.blocks = 0x200000;
+    return l;
+}
+
 void ParseTarget(const json &j, const std::string &path, Target &t, int index) {
     Obj o(j, path);
     Bytes defPort = {0x50, 0x06, 0x0B, 0x00, 0x00, 0x00, 0x10, uint8_t(index)};
@@ -147,7 +167,12 @@ void ParseTarget(const json &j, const std::string &path, Target &t, int index) {
         const std::string lunsPath = o.Path("luns");
         t.luns.reserve(luns->size());
         for (size_t i = 0; i < luns->size(); ++i) {
-            Obj lo((*luns)[i], lunsPath, i);
+            const json &entry = (*luns)[i];
+            if (entry.is_object() && entry.empty()) { // {}: every field takes its default
+                t.luns.push_back(DefaultLun(t, uint16_t(i)));
+                continue;
+            }
+            Obj lo(entry, lunsPath, i);
             Lun l;
             l.number = uint16_t(lo.Num("lun", i, 0, 0x3FFF));
             LunScript script;
@@ -190,21 +215,7 @@ void ParseTarget(const json &j, const std::string &path, Target &t, int index) {
             t.luns.push_back(std::move(l));
         }
     } else {
-        t.luns.push_back(Lun{});
-        Lun &l = t.luns.back();
-        l.inquiry.fill(' ');
-        l.inquiry[0] = 0;
-        l.inquiry[1] = 0;
-        l.inquiry[2] = 5;
-        l.inquiry[3] = 2;
-        l.inquiry[4] = 31;
-        l.inquiry[5] = l.inquiry[6] = l.inquiry[7] = 0;
-        std::memcpy(l.inquiry.data() + 8, "SIMSTOR ", 8);
-        std::memcpy(l.inquiry.data() + 16, "VDISK           ", 16);
-        std::memcpy(l.inquiry.data() + 32, "0001", 4);
-        const uint8_t id[8] = {0x60, 0x01, 0xD7, 0xA0, t.portWwn[6], t.portWwn[7], 0, 0};
-        l.deviceId.assign(id, sizeof id);
-        l.blocks = 0x200000;
+        t.luns.push_back(DefaultLun(t, 0));
     }
     o.Finish();
 }

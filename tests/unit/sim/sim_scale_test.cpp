@@ -155,7 +155,8 @@ TEST_F(SimScaleTest, CommandsReachTheFirstTargetAndLunOfTheirNumber) {
         {"port_wwn": "50:00:00:00:00:00:00:01", "luns": [{"lun": 5, "vendor": "FIVE_A"}, {"lun": 2, "vendor": "TWO"},
                                                          {"lun": 5, "vendor": "FIVE_B"}, {"lun": 300, "vendor": "FLAT"}]},
         {"port_wwn": "50:00:00:00:00:00:00:01", "luns": [{"lun": 2, "vendor": "SHADOW"}]},
-        {"port_wwn": "50:00:00:00:00:00:00:03", "luns": [{}, {}, {"vendor": "THIRD"}]}]}]}]}]})");
+        {"port_wwn": "50:00:00:00:00:00:00:03", "luns": [{}, {}, {"vendor": "THIRD"}]},
+        {"port_wwn": "50:00:00:00:00:00:00:04", "luns": [{}, {"lun": 1}, {"lun": 2, "reserved": false}]}]}]}]}]})");
     uint32_t h = Open(0);
     uint8_t sense[32];
     auto Vendor = [&](uint8_t last, uint16_t lun) {
@@ -191,18 +192,37 @@ TEST_F(SimScaleTest, CommandsReachTheFirstTargetAndLunOfTheirNumber) {
     };
     for (const auto &c : cases)
         EXPECT_EQ(Vendor(c.target, c.lun), c.vendor) << "target " << int(c.target) << " LUN " << c.lun;
+    // an empty LUN entry answers as one whose fields are all given their defaults
+    auto Answers = [&](uint16_t lun) {
+        TVX_SCSI_ADDRESS a{};
+        a.AddressType = 2;
+        const uint8_t wwn[8] = {0x50, 0, 0, 0, 0, 0, 0, 4};
+        std::memcpy(a.PortWWN, wwn, 8);
+        a.Lun = lun;
+        std::vector<uint8_t> all(36 + 24 + 8 + 1);
+        EXPECT_EQ(TvxSendScsiInquiryCmdFC(h, &a, 0, 0, all.data(), 36, sense, sizeof sense), TVX_STATUS_OK);
+        EXPECT_EQ(TvxSendScsiInquiryCmdFC(h, &a, 1, 0x83, all.data() + 36, 24, sense, sizeof sense), TVX_STATUS_OK);
+        EXPECT_EQ(TvxSendScsiReadCapacityCmdFC(h, &a, all.data() + 60, 8, sense, sizeof sense), TVX_STATUS_OK);
+        const uint8_t tur[6] = {};
+        all[68] = uint8_t(TvxSendScsiPassThruFC(h, &a, tur, 6, 0, nullptr, 0, sense, sizeof sense));
+        EXPECT_EQ(all[36 + 8 + 7], lun); // the identifier ends with the LUN number
+        all[36 + 8 + 7] = 0;
+        return all;
+    };
+    EXPECT_EQ(Answers(0), Answers(1));
+    EXPECT_EQ(Answers(0), Answers(2));
     // the discovered targets in list order, the undiscovered one left out
     TVX_DISC_TARGET_PROPERTY t{};
-    const uint8_t expect[] = {1, 1, 3};
-    for (uint32_t i = 0; i < 3; ++i) {
+    const uint8_t expect[] = {1, 1, 3, 4};
+    for (uint32_t i = 0; i < 4; ++i) {
         ASSERT_EQ(TvxGetDiscTargetProperty(h, 0, i, 0, &t), TVX_STATUS_OK);
         EXPECT_EQ(t.PortWWN[7], expect[i]);
         EXPECT_EQ(t.AddressWord1, i + 1);
     }
-    EXPECT_EQ(TvxGetDiscTargetProperty(h, 0, 3, 0, &t), TVX_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(TvxGetDiscTargetProperty(h, 0, 4, 0, &t), TVX_ERR_INVALID_PARAMETER);
     TVX_PORT_PROPERTY pp{};
     ASSERT_EQ(TvxGetHbaDevicePortProperty(h, 0, &pp), TVX_STATUS_OK);
-    EXPECT_EQ(pp.DiscoveredTargetCount, 3);
+    EXPECT_EQ(pp.DiscoveredTargetCount, 4);
 }
 
 // Two chips that get the same image and one that gets another; the digest
