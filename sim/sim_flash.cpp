@@ -122,7 +122,7 @@ Bytes BuildVpd(const std::string &id, const std::vector<std::pair<std::string, s
     }
     v.push_back(0x78);
     if (v.size() < size) v.resize(size, 0x00);
-    if (v.size() > size) v.resize(size); // the loader checks that it fits
+    if (size != 0 && v.size() > size) v.resize(size); // size 0: the whole VPD, for the loader to check
     return v;
 }
 

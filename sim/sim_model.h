@@ -253,6 +253,8 @@ bool WriteFlash(Host &host, Chip &chip, uint64_t off, const uint8_t *data, size_
 // the window [off, off + len) of the region held in out.
 void PutPiece(uint8_t *out, uint64_t off, size_t len, uint64_t at, const uint8_t *src, size_t n);
 uint32_t RegionSource(const Host &host, const Chip &chip, const Region &r);
+// A PCI VPD image padded with zeros (or cut) to size bytes; size 0: as long
+// as its fields make it.
 Bytes BuildVpd(const std::string &id, const std::vector<std::pair<std::string, std::string>> &ro,
                const std::vector<std::pair<std::string, std::string>> &rw, size_t size);
 

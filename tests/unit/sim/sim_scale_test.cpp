@@ -362,6 +362,12 @@ TEST_F(SimScaleTest, HostFileMessagesFollowFieldOrder) {
          R"({"cards": [{"chips": 5}], "cards": [)" + good + "," + bad + "]}", "cards[1].chips[0].colour"},
         {"a later cards value replaces a good list", R"({"cards": [)" + good + R"(], "cards": {}})",
          "field 'cards': expected a list"},
+        {"a VPD longer than its region", R"({"cards": [{"chips": [{"regions": [{"code": 20, "size": 32, "vpd": {}}],
+            "ports": [{}]}]}]})",
+         "field 'cards[0].chips[0].regions[0].vpd': VPD of "},
+        {"an inline VPD longer than its size",
+         R"({"cards": [{"chips": [{"vpd": {"id": ")" + std::string(40, 'x') + R"(", "size": 16}, "ports": [{}]}]}]})",
+         "field 'cards[0].chips[0].vpd.size': VPD does not fit"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
