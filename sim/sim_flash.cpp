@@ -512,14 +512,25 @@ FlashVersions ReadSetVersions(const Host &host, Chip &chip, bool second) {
     else if (FindRegion(chip, 0x05))
         boot = 0x05;
     uint64_t bootSize = SizeOf(chip, boot);
+    // The headers of a chain sit near the start of the region: its first
+    // 64 KiB are read once, headers further on one by one.
+    Bytes start(size_t(std::min<uint64_t>(bootSize, 0x10000)));
+    if (!start.empty() && !ReadAt(host, chip, boot, 0, start.data(), start.size())) start.clear();
+    auto Read = [&](uint64_t at, uint8_t *out, size_t len) {
+        if (at + len <= start.size()) {
+            std::memcpy(out, start.data() + at, len);
+            return true;
+        }
+        return ReadAt(host, chip, boot, at, out, len);
+    };
     uint64_t off = 0;
     for (int i = 0; i < 16; ++i) {
         uint8_t h[0x1A];
-        if (off + sizeof h > bootSize || !ReadAt(host, chip, boot, off, h, sizeof h)) break;
+        if (off + sizeof h > bootSize || !Read(off, h, sizeof h)) break;
         if (h[0] != 0x55 || h[1] != 0xAA) break;
         uint64_t pcir = off + GetLe16(h + 0x18);
         uint8_t d[0x18];
-        if (pcir + sizeof d > bootSize || !ReadAt(host, chip, boot, pcir, d, sizeof d)) break;
+        if (pcir + sizeof d > bootSize || !Read(pcir, d, sizeof d)) break;
         if (std::memcmp(d, "PCIR", 4) != 0) break;
         uint8_t type = d[0x14];
         uint8_t ver[2] = {d[0x13], d[0x12]};
