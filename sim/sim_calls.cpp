@@ -81,8 +81,19 @@ void Journal(Host &h, json line) {
     out["pid"] = int(SIM_GETPID());
     for (auto it = line.begin(); it != line.end(); ++it)
         out[it.key()] = *it;
-    std::ofstream f(h.journal, std::ios::app | std::ios::binary);
-    if (f) f << out.dump() << '\n';
+    std::string text = out.dump();
+    text += '\n';
+    // The journal stays open while the host is loaded; every line is flushed
+    // at once, for a power cut and for readers of the file.
+    std::ofstream &f = h.journalOut;
+    if (!f.is_open()) f.open(h.journal, std::ios::app | std::ios::binary);
+    if (!f.is_open()) return;
+    f.write(text.data(), std::streamsize(text.size()));
+    f.flush();
+    if (!f) { // a failed line closes the file; the next line opens it again
+        f.close();
+        f.clear();
+    }
 }
 
 void AddPortInfo(json &j, const Host &h, int port) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -215,6 +216,7 @@ struct Fault {
 
 struct Host {
     std::filesystem::path file, dir, stateDir, journal;
+    std::ofstream journalOut; // the journal, once a line was written
     std::string version = "1.28.122.0";
     bool journalAll = false;
     bool readOnly = false;
