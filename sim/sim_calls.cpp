@@ -242,7 +242,7 @@ static uint64_t WriteDigest(Host &h, const uint8_t *buffer, uint32_t size, Chip 
     for (const Host::WriteDigest &m : recent) {
         if (m.size != size || m.chip->regionWrites[m.code] != m.writes) continue;
         const Region *held = FindRegion(*m.chip, m.code);
-        if (held && RegionHolds(h, *m.chip, *held, buffer, size)) {
+        if (held && WrittenRegionHolds(h, *m.chip, *held, buffer, size)) {
             digest = m.digest;
             break;
         }

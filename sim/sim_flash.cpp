@@ -343,21 +343,19 @@ bool WriteRegion(Host &host, Chip &chip, const Region &r, uint64_t off, const ui
     return bool(o);
 }
 
-bool RegionHolds(const Host &host, Chip &chip, const Region &r, const uint8_t *data, size_t len) {
-    if (len > r.size) return false;
+bool WrittenRegionHolds(const Host &host, Chip &chip, const Region &r, const uint8_t *data, size_t len) {
+    if (r.whole || len > r.size) return false;
+    if (auto ov = chip.overlay.find(r.code); ov != chip.overlay.end())
+        return std::memcmp(ov->second.data(), data, len) == 0;
+    std::ifstream f(StateFile(host, chip, r.code), std::ios::binary);
+    if (!f) return false; // not written, or its file is gone
     constexpr size_t kChunk = 64 * 1024;
     Bytes chunk(std::min(len, kChunk));
-    std::ifstream f;
-    if (!r.whole && !chip.overlay.count(r.code)) f.open(StateFile(host, chip, r.code), std::ios::binary);
     for (size_t pos = 0; pos < len; pos += chunk.size()) {
         const size_t n = std::min(chunk.size(), len - pos);
-        if (f.is_open()) {
-            std::memset(chunk.data(), 0xFF, n); // a short state file reads as erased beyond its end
-            f.read(reinterpret_cast<char *>(chunk.data()), std::streamsize(n));
-            f.clear();
-        } else if (!ReadRegion(host, chip, r, pos, chunk.data(), n)) {
-            return false;
-        }
+        std::memset(chunk.data(), 0xFF, n); // a short state file reads as erased beyond its end
+        f.read(reinterpret_cast<char *>(chunk.data()), std::streamsize(n));
+        f.clear();
         if (std::memcmp(chunk.data(), data + pos, n) != 0) return false;
     }
     return true;

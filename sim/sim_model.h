@@ -248,8 +248,9 @@ const Region *FindRegion(const Chip &chip, uint32_t code);
 bool ReadRegion(const Host &host, Chip &chip, const Region &r, uint64_t off, uint8_t *out, size_t len);
 bool WriteRegion(Host &host, Chip &chip, const Region &r, uint64_t off, const uint8_t *data, size_t len);
 bool ReadFlash(const Host &host, Chip &chip, uint64_t off, uint8_t *out, size_t len);
-// Whether the first len bytes of a region are exactly data.
-bool RegionHolds(const Host &host, Chip &chip, const Region &r, const uint8_t *data, size_t len);
+// Whether the written contents of a region (its copy in read-only mode, else
+// its state file) start with exactly data; false when there are none.
+bool WrittenRegionHolds(const Host &host, Chip &chip, const Region &r, const uint8_t *data, size_t len);
 bool WriteFlash(Host &host, Chip &chip, uint64_t off, const uint8_t *data, size_t len);
 // Copies the bytes of src, placed at offset `at` of a region, that fall into
 // the window [off, off + len) of the region held in out.

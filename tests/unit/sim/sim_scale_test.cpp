@@ -257,6 +257,11 @@ TEST_F(SimScaleTest, JournalDigestsAreThoseOfEveryWritesBytes) {
         EXPECT_EQ(st, w.chip == 3 && w.region == 7 ? TVX_ERR_RESET_DISABLED : TVX_STATUS_OK);
         want.push_back(Fnv(*w.data));
     }
+    // state files removed behind the library's back: their regions read
+    // erased again, and erased bytes get their own digest
+    fs::remove_all(dir_ / "state");
+    ASSERT_EQ(TvxUpdateOptionRomEx(h[2], 0, erased.data(), uint32_t(erased.size()), 1), TVX_STATUS_OK);
+    want.push_back(Fnv(erased));
     std::vector<uint64_t> got;
     for (const std::string &l : Lines(dir_ / "journal.jsonl")) {
         size_t at = l.find("\"fnv1a64\":\"");
