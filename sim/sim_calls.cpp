@@ -274,4 +274,5 @@ uint32_t FinishWrite(Host &h, json &j, int port, const uint8_t *buffer, uint32_t
     if (written) CountWrite(h, port);
     return st;
 }
+
 } // namespace tsim
