@@ -247,6 +247,25 @@ void ReadDeviceIdentifier(const TVXDevice *d, const TargetEntry *t, uint16_t lun
 
 void StoreInquiry(TargetEntry *t, const uint8_t *data) { std::memcpy(t->inquiry, data, kInquirySize); }
 
+// "<vendor> <product> <revision>" of INQUIRY data, each field up to its
+// width or its first NUL (what "%.8s %.16s %.4s" gives), without printf.
+void InquiryText(const uint8_t *data, char (&text)[sizeof LunEntry::inquiryText]) {
+    static_assert(sizeof text >= 8 + 1 + 16 + 1 + 4 + 1, "LUN inquiry text too small");
+    size_t n = 0;
+    auto field = [&](size_t offset, size_t width) {
+        const char *from = reinterpret_cast<const char *>(data + offset);
+        size_t length = BoundedLength(from, width);
+        std::memcpy(text + n, from, length);
+        n += length;
+    };
+    field(8, 8);
+    text[n++] = ' ';
+    field(16, 16);
+    text[n++] = ' ';
+    field(32, 4);
+    text[n] = '\0';
+}
+
 void ReadPersistBeacon(const TVXDevice *d, TargetEntry *t, bool warn) {
     if (PrefGetTargetBeacon(d->instance, t->property.PortWWN, &t->persistBeacon) != 0 && warn)
         OutputLevelMessage(LEVEL_WARNING, "RetrieveTargetSummaryForDevice: Unable to read persist target beacon");
@@ -489,17 +508,19 @@ int RetrieveLunsForTarget(TVXDevice *device, TargetEntry *target) {
             INV_DEBUG("*Not* adding duplicate Lun (%d)", lun);
             continue;
         }
-        auto *entry = static_cast<LunEntry *>(CoreMalloc(sizeof(LunEntry)));
+        // The record is filled on the stack and copied once into its block.
+        auto *entry = static_cast<LunEntry *>(std::malloc(sizeof(LunEntry)));
         if (entry == nullptr) {
             OutputLevelMessage(LEVEL_ERROR, "Unable to allocate memory for lun");
             return -1;
         }
-        entry->lun = lun;
-        entry->sizeMB = sizeMB;
-        std::snprintf(entry->inquiryText, sizeof entry->inquiryText, "%.8s %.16s %.4s",
-                      reinterpret_cast<const char *>(data + 8), reinterpret_cast<const char *>(data + 16),
-                      reinterpret_cast<const char *>(data + 32));
-        if (target->targetFlags & kTargetAskDevId) ReadDeviceIdentifier(device, target, lun, entry->deviceId);
+        LunEntry record;
+        std::memset(&record, 0, sizeof record);
+        record.lun = lun;
+        record.sizeMB = sizeMB;
+        InquiryText(data, record.inquiryText);
+        if (target->targetFlags & kTargetAskDevId) ReadDeviceIdentifier(device, target, lun, record.deviceId);
+        std::memcpy(entry, &record, sizeof record);
         seen[lun] = 1;
         AppendLun(target->luns, entry);
     }

@@ -406,4 +406,29 @@ TEST_F(Discovery, LunSizes) {
     EXPECT_EQ(sizes, expected);
 }
 
+// The inquiry text of a LUN record: vendor, product and revision, each up to
+// its width or its first NUL, blank-separated; the rest of the text zero.
+TEST_F(Discovery, LunInquiryText) {
+    Load(R"({"cards": [{"name": "a", "serial": "RFD0001", "chips": [{"ports": [{"targets": [{"luns": [
+        {"lun": 0, "type": 3},
+        {"lun": 1, "inquiry_hex": "030005021f00000041420000000000005050505050505050505050505050505031000000"},
+        {"lun": 2, "inquiry_hex": "030005021f00000056565656565656560051515151515151515151515151515141424344"},
+        {"lun": 3, "type": 3, "vendor": "VENDOR12", "product": "PRODUCT-16-CHARS", "revision": "R9.9"}
+    ]}]}]}]}]})",
+         kTable);
+    ASSERT_EQ(g_DeviceList.count, 1u);
+    const TargetEntry *t = g_DeviceList.first->targets.first;
+    ASSERT_NE(t, nullptr);
+    const std::vector<std::string> expected = {"SIMSTOR  VDISK            0001", "AB PPPPPPPPPPPPPPPP 1",
+                                               "VVVVVVVV  ABCD", "VENDOR12 PRODUCT-16-CHARS R9.9"};
+    std::vector<std::string> texts;
+    for (const LunEntry *l = t->luns.first; l != nullptr; l = l->next) {
+        texts.emplace_back(l->inquiryText);
+        for (size_t i = texts.back().size(); i < sizeof l->inquiryText; ++i)
+            EXPECT_EQ(l->inquiryText[i], '\0') << l->lun << " byte " << i;
+        EXPECT_EQ(l->foFlags, 0u);
+    }
+    EXPECT_EQ(texts, expected);
+}
+
 } // namespace
