@@ -345,8 +345,17 @@ bool ReadCapacity(const TVXDevice *d, const TargetEntry *t, uint16_t lun, bool &
     }
 }
 
+// Buffers of the LUN scan, kept over the targets of one device so that they
+// are not allocated again for every target.
+struct LunScanBuffers {
+    std::vector<uint8_t> report;
+    std::vector<uint8_t> seen;
+};
+
+int ScanLuns(TVXDevice *device, TargetEntry *target, LunScanBuffers &buffers);
+
 // Probe of a configured target after it was created: readiness, INQUIRY, LUN scan.
-void ProbeTarget(TVXDevice *d, TargetEntry *t) {
+void ProbeTarget(TVXDevice *d, TargetEntry *t, LunScanBuffers &buffers) {
     if (CheckTargetReady(d, t) != 0) {
         CoreTrace(LEVEL_INFO, "Unable to query target (" WWN_FMT_LC ") for inquiry/lun data",
                   WWN_ARGS(t->property.PortWWN));
@@ -360,7 +369,7 @@ void ProbeTarget(TVXDevice *d, TargetEntry *t) {
         StoreInquiry(t, data);
         if (std::memcmp(t->inquiry + 8, "DELL", 4) == 0 && std::memcmp(t->inquiry + 16, "PV660", 5) == 0)
             t->targetFlags &= ~kTargetAskDevId;
-        RetrieveLunsForTarget(d, t);
+        ScanLuns(d, t, buffers);
     }
 }
 
@@ -426,6 +435,13 @@ int CheckLunReady(TVXDevice *device, TargetEntry *target, uint16_t lun) {
 }
 
 int RetrieveLunsForTarget(TVXDevice *device, TargetEntry *target) {
+    LunScanBuffers buffers;
+    return ScanLuns(device, target, buffers);
+}
+
+namespace {
+
+int ScanLuns(TVXDevice *device, TargetEntry *target, LunScanBuffers &buffers) {
     if (device == nullptr || target == nullptr) return -1;
     uint32_t lunsPerTarget = device->driverProperty.LunsPerTarget;
     if (lunsPerTarget == 0) {
@@ -438,7 +454,7 @@ int RetrieveLunsForTarget(TVXDevice *device, TargetEntry *target) {
         target->deviceType = data[0] < 64 ? (data[0] & 0x1F) : kUnknownDeviceType;
 
     // REPORT LUNS sized for the LUN list: 8 bytes per LUN after an 8-byte header.
-    std::vector<uint8_t> report;
+    std::vector<uint8_t> &report = buffers.report;
     try {
         report.assign(8 + 8 * static_cast<size_t>(lunsPerTarget), 0);
     } catch (...) {
@@ -475,7 +491,8 @@ int RetrieveLunsForTarget(TVXDevice *device, TargetEntry *target) {
     size_t reported = listLength / 8;
     size_t capacity = (report.size() - 8) / 8;
     size_t walk = reported < capacity ? reported : capacity;
-    std::vector<uint8_t> seen(lunsPerTarget, 0);
+    std::vector<uint8_t> &seen = buffers.seen;
+    seen.assign(lunsPerTarget, 0);
     bool useRc16 = false;
     for (size_t k = 0; k < walk; ++k) {
         uint16_t raw = 0;
@@ -508,19 +525,15 @@ int RetrieveLunsForTarget(TVXDevice *device, TargetEntry *target) {
             INV_DEBUG("*Not* adding duplicate Lun (%d)", lun);
             continue;
         }
-        // The record is filled on the stack and copied once into its block.
+        // Every field is written here: no zero-fill of the block first.
         auto *entry = static_cast<LunEntry *>(std::malloc(sizeof(LunEntry)));
         if (entry == nullptr) {
             OutputLevelMessage(LEVEL_ERROR, "Unable to allocate memory for lun");
             return -1;
         }
-        LunEntry record;
-        std::memset(&record, 0, sizeof record);
-        record.lun = lun;
-        record.sizeMB = sizeMB;
-        InquiryText(data, record.inquiryText);
-        if (target->targetFlags & kTargetAskDevId) ReadDeviceIdentifier(device, target, lun, record.deviceId);
-        std::memcpy(entry, &record, sizeof record);
+        *entry = LunEntry{lun, {}, sizeMB, {}, 0, nullptr, nullptr};
+        InquiryText(data, entry->inquiryText);
+        if (target->targetFlags & kTargetAskDevId) ReadDeviceIdentifier(device, target, lun, entry->deviceId);
         seen[lun] = 1;
         AppendLun(target->luns, entry);
     }
@@ -528,10 +541,13 @@ int RetrieveLunsForTarget(TVXDevice *device, TargetEntry *target) {
     return 0;
 }
 
+} // namespace
+
 int RetrieveTargetSummaryForDevice(TVXDevice *device) {
     if (device == nullptr) return -1;
     FreeTargetList(&device->targets);
     bool older = OlderDriver(device);
+    LunScanBuffers buffers;
     uint32_t count = device->portProperty.DiscoveredTargetCount;
     for (uint32_t i = 0; i < count; ++i) {
         TargetEntry *t = NewTarget();
@@ -575,7 +591,7 @@ int RetrieveTargetSummaryForDevice(TVXDevice *device) {
             uint8_t sense[kSenseSize];
             if (Inquiry(device, t, 0, data, sense) == TVX_STATUS_OK) {
                 StoreInquiry(t, data);
-                RetrieveLunsForTarget(device, t);
+                ScanLuns(device, t, buffers);
                 ReadPersistBeacon(device, t, true);
             }
         }
@@ -601,6 +617,7 @@ int RetrievePortSummaryForDevice(TVXDevice *device) {
                                   {TVX_PORTDB_MODE_FABRIC, "Fabric"},
                                   {TVX_PORTDB_MODE_LOOP, "Loop"}};
     bool older = OlderDriver(device);
+    LunScanBuffers buffers;
     for (const Mode &m : kModes) {
         INV_DEBUG("RetrievePortSummaryForDevice: Querying **%s** port-summary devices (Mode = 0x%x)", m.name, m.mode);
         std::vector<uint8_t> buffer(TVX_PORTDB_HEADER_SIZE + TVX_PORTDB_ENTRY_SIZE, 0);
@@ -679,7 +696,7 @@ int RetrievePortSummaryForDevice(TVXDevice *device) {
             }
             ReadPersistBeacon(device, t, false);
             if (t->targetKind == kKindConfigured)
-                ProbeTarget(device, t);
+                ProbeTarget(device, t, buffers);
             else
                 INV_DEBUG("Port-summary target (" WWN_FMT_LC ") - UNCONFIGURED", WWN_ARGS(port));
             INV_DEBUG("Adding port-summary recognized target [Port=(" WWN_FMT_LC ")]", WWN_ARGS(port));
