@@ -20,10 +20,6 @@ class Preferences : public ::testing::Test {
         CopyText(g_configurationFileName, sizeof g_configurationFileName, path.c_str());
         PrefReadPreferenceFile();
     }
-    void UseMissing() {
-        std::string path = (dir_.path() / "none.properties").string();
-        CopyText(g_configurationFileName, sizeof g_configurationFileName, path.c_str());
-    }
     invtest::TempDir dir_;
 };
 
@@ -53,15 +49,23 @@ TEST_F(Preferences, QuietModeReplacesTheCommandLineSetting) {
 }
 
 TEST_F(Preferences, MissingFileKeepsSettings) {
-    UseMissing();
-    g_bSilent = 1;
-    g_iPollingInterval = 7;
-    EXPECT_EQ(CoreGetQuietModeConfig(), -1);
-    EXPECT_EQ(CoreGetPollingInterval(), -1);
-    EXPECT_EQ(g_bSilent, 1);
-    EXPECT_EQ(g_iPollingInterval, 7);
-    int v = 5;
-    EXPECT_EQ(PrefGetIntProperty("node.agent.x", &v), -1);
+    // A missing file, and a folder of the file's name (which can't be opened).
+    std::filesystem::create_directories(dir_.path() / "folder.properties");
+    const std::string names[] = {(dir_.path() / "none.properties").string(),
+                                 (dir_.path() / "folder.properties").string()};
+    for (const std::string &name : names) {
+        CopyText(g_configurationFileName, sizeof g_configurationFileName, name.c_str());
+        PrefReadPreferenceFile();
+        g_bSilent = 1;
+        g_iPollingInterval = 7;
+        EXPECT_EQ(CoreGetQuietModeConfig(), -1) << name;
+        EXPECT_EQ(CoreGetPollingInterval(), -1) << name;
+        EXPECT_EQ(g_bSilent, 1) << name;
+        EXPECT_EQ(g_iPollingInterval, 7) << name;
+        int v = 5;
+        EXPECT_EQ(PrefGetIntProperty("node.agent.x", &v), -1) << name;
+        EXPECT_EQ(v, 5) << name;
+    }
     g_bSilent = 0;
 }
 
