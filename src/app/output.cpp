@@ -81,6 +81,7 @@ void OutputLevelMessage(int level, const char *format, ...) {
     va_end(args);
     WriteLevelLine(level, buffer, stdout);
 }
+
 void OutputMessage(const char *format, ...) {
     if (g_bSilent || format == nullptr) return;
     char buffer[256];
