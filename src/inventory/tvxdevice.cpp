@@ -69,11 +69,18 @@ TVXDevice *CopyDevice(const TVXDevice *d) {
     return copy;
 }
 
+// The virtual-port WWPN slots of an entry: 8 zero bytes each, all in one
+// block (one allocation instead of one per slot); slot 0 is its start.
+void AllocateVPortSlots(AdapterEntry *e) {
+    auto *block = static_cast<uint8_t *>(CoreMalloc(sizeof(uint8_t[8]) * TVX_MAX_VPORTS));
+    for (int i = 0; i < TVX_MAX_VPORTS; ++i)
+        e->vPortWWPN[i] = block != nullptr ? block + 8 * i : nullptr;
+}
+
 void FreeAdapterEntry(AdapterEntry *e) {
-    for (auto &slot : e->vPortWWPN) {
-        if (slot != nullptr) CoreFree(slot);
+    if (e->vPortWWPN[0] != nullptr) CoreFree(e->vPortWWPN[0]);
+    for (auto &slot : e->vPortWWPN)
         slot = nullptr;
-    }
     CoreFree(e);
 }
 
@@ -400,8 +407,7 @@ int CreateAdapterEntryFromTVXDevice(TVXDevice *d, AdapterEntry *a) {
     if (!IsFCoEEngineRecord(d)) {
         GetAdapterStatus(d, a->statusText, sizeof a->statusText);
         if (t >= 10) {
-            for (auto &slot : a->vPortWWPN)
-                slot = static_cast<uint8_t *>(CoreMalloc(8));
+            AllocateVPortSlots(a);
             for (int i = 0; i < TVX_MAX_VPORTS; ++i) {
                 if (!IsValidWWPN(d->vPortTable[i])) break;
                 if (a->vPortWWPN[i] != nullptr) std::memcpy(a->vPortWWPN[i], d->vPortTable[i], 8);

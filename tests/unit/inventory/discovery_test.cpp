@@ -431,4 +431,41 @@ TEST_F(Discovery, LunInquiryText) {
     EXPECT_EQ(texts, expected);
 }
 
+// An adapter entry of a 24xx-or-later port has 256 virtual-port WWPN slots of
+// 8 zero bytes; the valid WWPNs of the device's table are copied up to the
+// first invalid one. The entry is freed with the adapter list.
+TEST(AdapterEntry, VirtualPortSlots) {
+    auto *d = static_cast<TVXDevice *>(CoreMalloc(sizeof(TVXDevice)));
+    ASSERT_NE(d, nullptr);
+    d->chipProperty.PciDeviceId = 0x2532;
+    const uint8_t wwpns[3][8] = {{0x21, 0, 0, 0x1B, 1, 2, 3, 4}, {0x21, 0, 0, 0x1B, 1, 2, 3, 5}, {}};
+    const uint8_t after[8] = {0x21, 0, 0, 0x1B, 1, 2, 3, 6}; // behind the invalid one: not copied
+    uint8_t table[4][8];
+    std::memcpy(table, wwpns, sizeof wwpns);
+    std::memcpy(table[3], after, 8);
+    for (int i = 0; i < 4; ++i)
+        d->vPortTable[i] = table[i];
+    auto *a = static_cast<AdapterEntry *>(CoreMalloc(sizeof(AdapterEntry)));
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(CreateAdapterEntryFromTVXDevice(d, a), 0);
+    const uint8_t zero[8] = {};
+    for (int i = 0; i < TVX_MAX_VPORTS; ++i) {
+        ASSERT_NE(a->vPortWWPN[i], nullptr) << i;
+        EXPECT_EQ(std::memcmp(a->vPortWWPN[i], i < 2 ? wwpns[i] : zero, 8), 0) << i;
+    }
+    // Every slot holds 8 bytes of its own.
+    for (int i = 0; i < TVX_MAX_VPORTS; ++i)
+        std::memset(a->vPortWWPN[i], i, 8);
+    for (int i = 0; i < TVX_MAX_VPORTS; ++i)
+        for (int b = 0; b < 8; ++b)
+            ASSERT_EQ(a->vPortWWPN[i][b], static_cast<uint8_t>(i)) << i;
+    InitAdapterList();
+    ASSERT_EQ(AddNewAdapterToAdapterList(a), 0);
+    RemoveAllAdaptersFromAdapterList();
+    EXPECT_EQ(g_AdapterList.count, 0u);
+    for (auto &slot : d->vPortTable)
+        slot = nullptr;
+    CoreFree(d);
+}
+
 } // namespace
