@@ -176,19 +176,14 @@ int PrefGetIntProperty(const char *key, int *value) {
 
 void FormatTargetBeaconKey(char *key, size_t size, uint32_t instance, const uint8_t portWWN[8]) {
     if (key == nullptr || size == 0) return;
-    // Formed by hand, once per target: the prefix, the instance as a signed
-    // decimal, '.', the WWN's 16 lower-case hex digits.
-    static constexpr char kHex[] = "0123456789abcdef";
+    // Formed without printf, once per target: the prefix, the instance as a
+    // signed decimal, '.', the WWN's 16 lower-case hex digits.
     char text[64];
     size_t n = std::strlen(kBeaconKeyPrefix);
     std::memcpy(text, kBeaconKeyPrefix, n);
     n = static_cast<size_t>(std::to_chars(text + n, text + 40, static_cast<int>(instance)).ptr - text);
     text[n++] = '.';
-    for (int i = 0; i < 8; ++i) {
-        text[n++] = kHex[portWWN[i] >> 4];
-        text[n++] = kHex[portWWN[i] & 15];
-    }
-    text[n] = '\0';
+    WwnHexText(portWWN, text + n);
     CopyText(key, size, text);
 }
 

@@ -431,13 +431,18 @@ TEST_F(Discovery, LunInquiryText) {
     EXPECT_EQ(texts, expected);
 }
 
-// An adapter entry of a 24xx-or-later port has 256 virtual-port WWPN slots of
-// 8 zero bytes; the valid WWPNs of the device's table are copied up to the
-// first invalid one. The entry is freed with the adapter list.
-TEST(AdapterEntry, VirtualPortSlots) {
+// An adapter entry holds the WWNs as hex texts; one of a 24xx-or-later port
+// has 256 virtual-port WWPN slots of 8 zero bytes, and the valid WWPNs of
+// the device's table are copied up to the first invalid one. The entry is
+// freed with the adapter list.
+TEST(AdapterEntry, WwnTextsAndVirtualPortSlots) {
     auto *d = static_cast<TVXDevice *>(CoreMalloc(sizeof(TVXDevice)));
     ASSERT_NE(d, nullptr);
     d->chipProperty.PciDeviceId = 0x2532;
+    const uint8_t node[8] = {0x20, 0x00, 0x00, 0x1B, 0x32, 0xA1, 0xB2, 0xC3};
+    const uint8_t port[8] = {0x21, 0xF0, 0x0F, 0x9A, 0x00, 0x01, 0xFE, 0xFF};
+    std::memcpy(d->nodeProperty.NodeWWN, node, 8);
+    std::memcpy(d->portProperty.PortWWN, port, 8);
     const uint8_t wwpns[3][8] = {{0x21, 0, 0, 0x1B, 1, 2, 3, 4}, {0x21, 0, 0, 0x1B, 1, 2, 3, 5}, {}};
     const uint8_t after[8] = {0x21, 0, 0, 0x1B, 1, 2, 3, 6}; // behind the invalid one: not copied
     uint8_t table[4][8];
@@ -448,6 +453,8 @@ TEST(AdapterEntry, VirtualPortSlots) {
     auto *a = static_cast<AdapterEntry *>(CoreMalloc(sizeof(AdapterEntry)));
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(CreateAdapterEntryFromTVXDevice(d, a), 0);
+    EXPECT_STREQ(a->nodeWWNText, "2000001b32a1b2c3");
+    EXPECT_STREQ(a->portWWNText, "21f00f9a0001feff");
     const uint8_t zero[8] = {};
     for (int i = 0; i < TVX_MAX_VPORTS; ++i) {
         ASSERT_NE(a->vPortWWPN[i], nullptr) << i;
