@@ -34,13 +34,23 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 AdapterFacts GetAdapterFacts(const TVXDevice *device) {
     AdapterFacts f;
     if (device == nullptr) return f;
-    f.ssvid = GetNvramSubsysVendorId(device);
-    f.ssdid = GetNvramSubsysDeviceId(device);
+    uint32_t ssvid = 0;
+    uint32_t ssdid = 0;
+    f.idsRead = TvxGetVariableValue(device->handle, device->nvram1, TVX_NVRAM_PARAM_SSVID, &ssvid) == TVX_STATUS_OK;
+    f.idsRead = TvxGetVariableValue(device->handle, device->nvram1, TVX_NVRAM_PARAM_SSDID, &ssdid) == TVX_STATUS_OK &&
+                f.idsRead;
+    f.ssvid = f.idsRead ? static_cast<uint16_t>(ssvid) : 0;
+    f.ssdid = f.idsRead ? static_cast<uint16_t>(ssdid) : 0;
     f.cxrType = GetCxrType(device);
     f.chipRevision = device->chipProperty.ChipType;
     f.instance = device->instance;
     f.port = AdapterPort(device);
     return f;
+}
+
+int UnreadableIds(const char *trace) {
+    OutputLevelMessage(LEVEL_DEBUG, "%s: subsystem IDs of the adapter unreadable", trace);
+    return DAT_SSID_MISMATCH;
 }
 
 int AdapterPort(const TVXDevice *device) {

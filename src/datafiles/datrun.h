@@ -21,9 +21,16 @@ struct AdapterFacts {
     uint16_t chipRevision = 0;
     uint32_t instance = 0;
     int port = 1;
+    bool idsRead = true; // false: an NVRAM read failed, ssvid/ssdid are not the adapter's
 };
 
+// The facts of the adapter; the subsystem IDs are read from its NVRAM
+// (vendor ID, then device ID).
 AdapterFacts GetAdapterFacts(const TVXDevice *device);
+// The status of a subsystem ID field when the adapter's IDs could not be
+// read: the file can't be checked against the adapter, nor its IDs
+// stamped, so it is refused (DAT_SSID_MISMATCH, traced under 'trace').
+int UnreadableIds(const char *trace);
 // The adapter's physical port number (1 when the library gives none); no
 // library call.
 int AdapterPort(const TVXDevice *device);

@@ -114,6 +114,7 @@ int LayPreload(std::span<const uint8_t> file, const AdapterFacts &facts, std::sp
         case ROLE_SSVID:
         case ROLE_SSDID: {
             if (!checkAdapter) return DAT_OK;
+            if (!facts.idsRead) return UnreadableIds(trace);
             const uint16_t mine = f.role == ROLE_SSVID ? facts.ssvid : facts.ssdid;
             const uint16_t id = FieldId(img, laid);
             if (id == mine) return DAT_OK;

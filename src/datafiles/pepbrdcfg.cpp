@@ -139,6 +139,7 @@ int BuildPEPBoardConfig(std::span<const uint8_t> file, const AdapterFacts &facts
             OutputLevelMessage(LEVEL_DEBUG, "%s: %s=0x%x", trace, f.description.c_str(), f.value);
             return DAT_OK;
         case ROLE_SSVID: {
+            if (!facts.idsRead) return UnreadableIds(trace);
             uint16_t id = FieldId(img, laid);
             if (id == 0) {
                 OutputLevelMessage(LEVEL_DEBUG, "%s: detected special case.", trace);
@@ -151,6 +152,7 @@ int BuildPEPBoardConfig(std::span<const uint8_t> file, const AdapterFacts &facts
             return DAT_OK;
         }
         case ROLE_SSDID: {
+            if (!facts.idsRead) return UnreadableIds(trace);
             uint16_t id = FieldId(img, laid);
             if (id == facts.ssdid) return DAT_OK;
             if (id == 0 || id == 0xFFFF) {
