@@ -29,6 +29,14 @@ struct FakeLibrary {
     // "<function> <parameter or region>" -> last answer before the first write.
     std::map<std::string, uint32_t> lastRead;
 
+    // The adapter the fake library serves and the answers of its failed ID
+    // reads.
+    void Configure(uint32_t adapterHandle, uint16_t vendorId, uint16_t deviceId, std::span<const uint32_t> failures) {
+        handle = adapterHandle;
+        ssvid = vendorId;
+        ssdid = deviceId;
+        readFailures = failures;
+    }
     // Starts an input: nothing read or written yet.
     void Reset(FuzzedDataProvider &provider) {
         in = &provider;

@@ -124,10 +124,7 @@ TVX_STATUS TvxUpdateOptionRomEx2(uint32_t handle, uint32_t, const uint8_t *buffe
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzz::Silence();
     setenv("TARNIK_NO_SLEEP", "1", 1);
-    fuzz::g_library.handle = kHandle;
-    fuzz::g_library.ssvid = kSsvid;
-    fuzz::g_library.ssdid = kSsdid;
-    fuzz::g_library.readFailures = kReadAnswers;
+    fuzz::g_library.Configure(kHandle, kSsvid, kSsdid, kReadAnswers);
     g_images[0] = imagekit::BuildMultiboot(imagekit::MultibootSpec{});
     std::vector<uint8_t> boot = imagekit::BuildChain(imagekit::BootChainSpecs("2532", 0x2532, {}, true, true, true));
     boot.resize(imagekit::kBootRegionSize, 0xFF);

@@ -55,10 +55,7 @@ TVX_STATUS TvxUpdateOptionRom(uint32_t handle, uint32_t, const uint8_t *buffer, 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzz::Silence();
     setenv("TARNIK_NO_SLEEP", "1", 1);
-    fuzz::g_library.handle = kHandle;
-    fuzz::g_library.ssvid = kSsvid;
-    fuzz::g_library.ssdid = kSsdid;
-    fuzz::g_library.readFailures = kFailures;
+    fuzz::g_library.Configure(kHandle, kSsvid, kSsdid, kFailures);
     static const char kTable[] = "0x0101,0x1D7A,CXR2312,Single port 2Gb FC HBA,TRUE\n";
     fuzz::WriteScratch("adapters.properties", reinterpret_cast<const uint8_t *>(kTable), sizeof kTable - 1);
     std::snprintf(g_szConfigPath, sizeof g_szConfigPath, "%s", fuzz::ScratchDir().c_str());

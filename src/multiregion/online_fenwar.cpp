@@ -78,10 +78,11 @@ const FamilyTable kFenwarOfflineTable = [] {
 const OnlineDriver kFenwarOnline = {&kFenwarTable, true, FW_ATTRIBUTE_SUPPORT_FENWAR, true, ONLINE_MAX_REGIONS};
 const OnlineDriver kFenwarOffline = {&kFenwarOfflineTable, false, 0, false, 0};
 
+using StatusRecord = std::array<uint8_t, IMAGE_STATUS_RECORD_SIZE>;
+
 // Reads the two image status records (16 bytes each, the start of 0x95
 // and 0x96). 0 or the region primitives' status (message shown).
-int ReadStatusRecords(OnlineJob &job, std::array<uint8_t, IMAGE_STATUS_RECORD_SIZE> &primary,
-                      std::array<uint8_t, IMAGE_STATUS_RECORD_SIZE> &secondary) {
+int ReadStatusRecords(OnlineJob &job, StatusRecord &primary, StatusRecord &secondary) {
     std::vector<uint8_t> buf;
     for (auto [region, out] : {std::pair{0x95u, &primary}, std::pair{0x96u, &secondary}}) {
         int st = ReadOnlineRegion(job, region, buf);
@@ -96,18 +97,35 @@ int ReadStatusRecords(OnlineJob &job, std::array<uint8_t, IMAGE_STATUS_RECORD_SI
     return 0;
 }
 
-// Validation up to the planned writes, each component written to the
-// region 'target' maps its code to; the versions the VPD refresh writes
-// land in record.
-int PrepareFenwarImage(OnlineJob &job, const FamilyTable &table, const std::function<uint32_t(uint32_t)> &target,
-                       std::span<const BootBackup> backups, ImageVersionRecord &record) {
+// The start of both paths: the drivers' shared start, then the two image
+// status records. 0 or the status (message shown).
+int StartFenwarJob(OnlineJob &job, const OnlineDriver &driver, TVXDevice *device, const char *imageFile,
+                   StatusRecord &primary, StatusRecord &secondary) {
+    int st = StartOnlineJob(job, driver, device, imageFile);
+    if (st == 0) st = ReadStatusRecords(job, primary, secondary);
+    return st;
+}
+
+// Everything up to the first write: the boot code of the given set as the
+// backup whose BIOS default area the new code keeps, the validation up to
+// the planned writes (each component written to the region 'target' maps
+// its code to; the versions the VPD refresh writes land in record) and
+// the line before the writes. 0 or the status (message shown).
+int PrepareFenwarUpdate(OnlineJob &job, const FamilyTable &table, int bootSet,
+                        const std::function<uint32_t(uint32_t)> &target, std::vector<BootBackup> &backups,
+                        ImageVersionRecord &record) {
+    int st = ReadRunningBootCode(job, bootSet, backups);
+    if (st != 0) return st;
+    LogAdapterFlashLayoutVersion(job);
     const std::vector<uint32_t> sequence = FenwarSequence(job.chipRev);
     auto walker = [&](std::span<const uint8_t> image, int expected, int cardType) {
         return ValidateFenwarImageComponents(image, expected, cardType, &record, job.chipRev, job.fcDeviceId);
     };
     const OnlineImageFamily family{table.driverName, &table, ValidateFenwarILTImageRegionsToUpdate,
                                    ValidateFenwarILTImageHeader, CombineFenwarImageComponentsInBuffer};
-    return PrepareOnlineImage(job, family, sequence, walker, target, backups);
+    if ((st = PrepareOnlineImage(job, family, sequence, walker, target, backups)) != 0) return st;
+    BeginOnlineWrites(job);
+    return 0;
 }
 
 // Writes both status records in the given order, 2000 ms apart, each
@@ -152,12 +170,10 @@ void FenwarSummary(const OnlineJob &job, int status, int vpdStatus, uint32_t lib
 
 int FenwarOnlineFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t disableReset) {
     OnlineJob job;
-    int st = StartOnlineJob(job, kFenwarOnline, device, imageFile);
+    StatusRecord primary{};
+    StatusRecord secondary{};
+    int st = StartFenwarJob(job, kFenwarOnline, device, imageFile, primary, secondary);
     if (st != 0) return st;
-
-    std::array<uint8_t, IMAGE_STATUS_RECORD_SIZE> primary{};
-    std::array<uint8_t, IMAGE_STATUS_RECORD_SIZE> secondary{};
-    if ((st = ReadStatusRecords(job, primary, secondary)) != 0) return st;
     const FenwarSetChoice choice = ChooseFenwarSet(primary, secondary);
     const int set = choice.writeSet;
     std::vector<uint32_t> written(FENWAR_WRITTEN_SLOTS, 0);
@@ -165,13 +181,9 @@ int FenwarOnlineFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t d
 
     // The running boot code keeps its BIOS default area in the new set.
     std::vector<BootBackup> backups;
-    if ((st = ReadRunningBootCode(job, choice.runningSet, backups)) != 0) return st;
-    LogAdapterFlashLayoutVersion(job);
-
     ImageVersionRecord record{};
     auto target = [set](uint32_t code) { return FenwarTargetRegion(code, set); };
-    if ((st = PrepareFenwarImage(job, kFenwarTable, target, backups, record)) != 0) return st;
-    BeginOnlineWrites(job);
+    if ((st = PrepareFenwarUpdate(job, kFenwarTable, choice.runningSet, target, backups, record)) != 0) return st;
 
     OSSBeginCriticalWrite();
     FlashUpdateSession session(job);
@@ -212,24 +224,18 @@ int FenwarOnlineFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t d
 
 int FenwarFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t disableReset) {
     OnlineJob job;
-    int st = StartOnlineJob(job, kFenwarOffline, device, imageFile);
+    StatusRecord primary{};
+    StatusRecord secondary{};
+    int st = StartFenwarJob(job, kFenwarOffline, device, imageFile, primary, secondary);
     if (st != 0) return st;
-
-    std::array<uint8_t, IMAGE_STATUS_RECORD_SIZE> primary{};
-    std::array<uint8_t, IMAGE_STATUS_RECORD_SIZE> secondary{};
-    if ((st = ReadStatusRecords(job, primary, secondary)) != 0) return st;
     const FenwarOfflineRecords records = FenwarOfflineStatusRecords(primary, secondary);
 
     // The primary set is rewritten in place: its own boot code carries the
     // BIOS default area over.
     std::vector<BootBackup> backups;
-    if ((st = ReadRunningBootCode(job, 1, backups)) != 0) return st;
-    LogAdapterFlashLayoutVersion(job);
-
     ImageVersionRecord record{};
     auto target = [](uint32_t code) { return code; };
-    if ((st = PrepareFenwarImage(job, kFenwarOfflineTable, target, backups, record)) != 0) return st;
-    BeginOnlineWrites(job);
+    if ((st = PrepareFenwarUpdate(job, kFenwarOfflineTable, 1, target, backups, record)) != 0) return st;
 
     OSSBeginCriticalWrite();
     RegionLoopHooks hooks;
