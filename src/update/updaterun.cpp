@@ -24,6 +24,7 @@
 #include "multiregion/online.h"
 #include "oss/oss.h"
 #include "update/flashctr.h"
+#include "update/imagefile.h"
 #include "update/optionrom.h"
 #include "update/policy.h"
 #include "update/targeted.h"
@@ -313,6 +314,8 @@ int updateOptionROMSingleHBA(TVXDevice *device, const char *imageFile, int bAllP
         return STATUS_VIRTUAL_PORT;
     }
     if (bAllPorts) device = FindTVXDeviceToUpdateFlash(device);
+    // The adapter and its second chip share one read of the file.
+    ImageFileRun imageFiles;
 
     const int cxr = GetCxrType(device);
     uint16_t disableReset = 1;
@@ -449,6 +452,8 @@ int updateOptionROMAllHBAs(TVXDevice * /*singleDevice*/, int bAllPorts, int /*iO
         OutputLevelMessage(LEVEL_INFO, "Orvane HBA not found!");
         return STATUS_NO_ADAPTER;
     }
+    // Each image file is read once for the whole walk.
+    ImageFileRun imageFiles;
     unsigned needed = 0;
     unsigned updated = 0;
     g_triedChips.clear();

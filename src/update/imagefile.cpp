@@ -1,0 +1,148 @@
+// Image files of an update run and the reusable scratch block.
+
+#include "update/imagefile.h"
+
+#include <cstdio>
+#include <new>
+
+namespace {
+
+ImageFileStore *g_runImageFiles = nullptr;
+
+// The process-wide scratch block and whether it is lent.
+struct ScratchBlock {
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t size = 0;
+    bool lent = false;
+};
+ScratchBlock g_scratch;
+
+struct FileCloser {
+    void operator()(std::FILE *f) const { std::fclose(f); }
+};
+
+} // namespace
+
+// ---- Image files ----------------------------------------------------------
+
+size_t ImageFileStore::HeldBytes() const {
+    size_t n = 0;
+    for (const Entry &e : entries_)
+        n += e.size;
+    return n;
+}
+
+std::unique_ptr<uint8_t[]> ImageFileStore::MakeRoom(size_t need) {
+    std::unique_ptr<uint8_t[]> reuse;
+    while (!entries_.empty() && HeldBytes() + need > budget_) {
+        size_t oldest = 0;
+        for (size_t i = 1; i < entries_.size(); ++i)
+            if (entries_[i].lastUse < entries_[oldest].lastUse) oldest = i;
+        if (!reuse && entries_[oldest].size == need) reuse = std::move(entries_[oldest].bytes);
+        entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(oldest));
+    }
+    return reuse;
+}
+
+ImageFileStatus ImageFileStore::Get(const char *path, std::span<const uint8_t> &data) {
+    data = {};
+    const std::string name = path != nullptr ? path : "";
+    for (Entry &e : entries_) {
+        if (e.path == name) {
+            e.lastUse = ++clock_;
+            data = {e.bytes.get(), e.size};
+            return ImageFileStatus::Ok;
+        }
+    }
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(name.c_str(), "rb"));
+    if (!f) return ImageFileStatus::CannotOpen;
+    long len = -1;
+    if (std::fseek(f.get(), 0, SEEK_END) == 0) len = std::ftell(f.get());
+    if (len < 0 || std::fseek(f.get(), 0, SEEK_SET) != 0) return ImageFileStatus::CannotMeasure;
+    const size_t size = static_cast<size_t>(len);
+
+    // Room first, so an image pushed out and the new one are never held
+    // together; its storage serves the new file when the sizes match. The
+    // bytes are not zero-filled: the read below covers them all or the
+    // file is refused.
+    std::unique_ptr<uint8_t[]> bytes = MakeRoom(size);
+    if (!bytes && size > 0) {
+        bytes.reset(new (std::nothrow) uint8_t[size]);
+        if (!bytes) return ImageFileStatus::NoMemory;
+    }
+    ++reads_;
+    const size_t got = size == 0 ? 0 : std::fread(bytes.get(), 1, size, f.get());
+    if (got != size) return ImageFileStatus::ReadFailed;
+
+    Entry e;
+    e.path = name;
+    e.bytes = std::move(bytes);
+    e.size = size;
+    e.lastUse = ++clock_;
+    try {
+        entries_.push_back(std::move(e));
+    } catch (const std::bad_alloc &) {
+        return ImageFileStatus::NoMemory;
+    }
+    data = {entries_.back().bytes.get(), size};
+    return ImageFileStatus::Ok;
+}
+
+void ImageFileStore::Release(const char *path) {
+    const std::string name = path != nullptr ? path : "";
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        if (entries_[i].path == name) {
+            entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
+            return;
+        }
+    }
+}
+
+ImageFileRun::ImageFileRun() {
+    if (g_runImageFiles != nullptr) return;
+    store_.reset(new (std::nothrow) ImageFileStore());
+    g_runImageFiles = store_.get();
+}
+
+ImageFileRun::~ImageFileRun() {
+    if (!store_) return;
+    g_runImageFiles = nullptr;
+    store_.reset();
+    ReleaseScratchBlock();
+}
+
+ImageFileStore &RunImageFiles(ImageFileStore &own) { return g_runImageFiles != nullptr ? *g_runImageFiles : own; }
+
+// ---- Scratch block ----------------------------------------------------------
+
+ScratchBytes::ScratchBytes(size_t size) : size_(size) {
+    if (size == 0) return;
+    if (!g_scratch.lent) {
+        if (g_scratch.size < size) {
+            // Freed before the larger block is taken, so both are never held.
+            g_scratch.bytes.reset();
+            g_scratch.size = 0;
+            g_scratch.bytes.reset(new (std::nothrow) uint8_t[size]);
+            if (!g_scratch.bytes) return;
+            g_scratch.size = size;
+        }
+        g_scratch.lent = true;
+        shared_ = true;
+        data_ = g_scratch.bytes.get();
+        return;
+    }
+    own_.reset(new (std::nothrow) uint8_t[size]);
+    data_ = own_.get();
+}
+
+ScratchBytes::~ScratchBytes() {
+    if (shared_) g_scratch.lent = false;
+}
+
+void ReleaseScratchBlock() {
+    if (g_scratch.lent) return;
+    g_scratch.bytes.reset();
+    g_scratch.size = 0;
+}
+
+size_t ScratchBlockSize() { return g_scratch.size; }
