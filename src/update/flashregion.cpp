@@ -6,11 +6,11 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "app/output.h"
 #include "oss/oss.h"
+#include "update/scratch.h"
 
 OptionROMRequest *g_ptrOptionROMRequest = nullptr;
 
@@ -239,11 +239,10 @@ int GetOptionROMRegionSize(TVXDevice *device, uint32_t region, uint32_t *size) {
                            LibraryErrorText(st).c_str());
         return OPTROM_NO_REGION;
     }
-    // The bytes read only prove the region reads: nothing looks at them, so
-    // the buffer is not zero-filled first.
-    std::unique_ptr<uint8_t[]> probe(entry->Size > 0 ? new (std::nothrow) uint8_t[entry->Size] : nullptr);
-    if (entry->Size > 0 && !probe) return OPTROM_ALLOC_FAILED;
-    st = ReadRegionWithRetry("GetOptionROMRegionSize", device, probe.get(), entry->Size, region);
+    // The bytes read only prove the region reads: nothing looks at them.
+    ScratchBytes probe(entry->Size);
+    if (!probe.ok()) return OPTROM_ALLOC_FAILED;
+    st = ReadRegionWithRetry("GetOptionROMRegionSize", device, probe.span().data(), entry->Size, region);
     if (st != TVX_STATUS_OK) return OPTROM_READ_FAILED;
     if (size != nullptr) *size = entry->Size;
     return OPTROM_OK;

@@ -10,7 +10,7 @@
 #include "inventory/cxrtype.h"
 #include "multiregion/memoblock.h"
 #include "update/flashregion.h"
-#include "update/imagefile.h"
+#include "update/scratch.h"
 #include "vpd/vpd.h"
 
 namespace {

@@ -18,6 +18,7 @@
 #include "oss/oss.h"
 #include "update/flashregion.h"
 #include "update/imagefile.h"
+#include "update/scratch.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "update/imagefile.h"
+#include "update/scratch.h"
 
 namespace {
 
