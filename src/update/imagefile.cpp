@@ -38,11 +38,13 @@ std::unique_ptr<uint8_t[]> ImageFileStore::MakeRoom(size_t need) {
     return reuse;
 }
 
-ImageFileStatus ImageFileStore::Get(const char *path, std::span<const uint8_t> &data) {
+ImageFileStatus ImageFileStore::Get(const char *path, std::span<const uint8_t> &data, size_t maxBytes, size_t *length) {
     data = {};
     const std::string name = path != nullptr ? path : "";
     for (Entry &e : entries_) {
         if (e.path == name) {
+            if (length != nullptr) *length = e.size;
+            if (e.size > maxBytes) return ImageFileStatus::TooLarge;
             e.lastUse = ++clock_;
             data = {e.bytes.get(), e.size};
             return ImageFileStatus::Ok;
@@ -54,6 +56,8 @@ ImageFileStatus ImageFileStore::Get(const char *path, std::span<const uint8_t> &
     if (std::fseek(f.get(), 0, SEEK_END) == 0) len = std::ftell(f.get());
     if (len < 0 || std::fseek(f.get(), 0, SEEK_SET) != 0) return ImageFileStatus::CannotMeasure;
     const size_t size = static_cast<size_t>(len);
+    if (length != nullptr) *length = size;
+    if (size > maxBytes) return ImageFileStatus::TooLarge;
 
     // Room first, so an image pushed out and the new one are never held
     // together; its storage serves the new file when the sizes match. The

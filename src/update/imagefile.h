@@ -22,6 +22,7 @@ enum class ImageFileStatus {
     CannotMeasure, // its length cannot be found (or it cannot be wound back)
     NoMemory,      // no memory for its bytes
     ReadFailed,    // fewer bytes read than its length
+    TooLarge,      // longer than the caller takes: not read
 };
 
 // Bytes of the store held between uses (images of the classic adapters
@@ -38,7 +39,10 @@ class ImageFileStore {
     // without touching the disk. A file that fails is not kept (the next
     // call tries again). data stays valid until the next Get of another
     // file, a Release of this one or the end of the store.
-    ImageFileStatus Get(const char *path, std::span<const uint8_t> &data);
+    // A file longer than maxBytes is refused before it is read (TooLarge);
+    // *length (may be null) gets the file's length once it is known.
+    ImageFileStatus Get(const char *path, std::span<const uint8_t> &data, size_t maxBytes = SIZE_MAX,
+                        size_t *length = nullptr);
     // Drops the file's bytes (no later adapter takes it).
     void Release(const char *path);
 

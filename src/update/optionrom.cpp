@@ -389,6 +389,7 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
     case ImageFileStatus::NoMemory: OutputMessage("Memory allocation error!"); return OPTROM_NO_MEMORY;
     case ImageFileStatus::CannotMeasure:
     case ImageFileStatus::ReadFailed:
+    case ImageFileStatus::TooLarge:
         OutputMessage("File %s appears to be corrupted!", name);
         return OPTROM_FILE_CORRUPTED;
     }

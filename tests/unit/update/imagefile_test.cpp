@@ -141,6 +141,27 @@ TEST_F(ImageFiles, BudgetPushesOutTheImageUsedLongestAgo) {
     }
 }
 
+// A file longer than the caller takes is measured, not read or kept; one
+// already kept is refused the same way.
+TEST_F(ImageFiles, LengthLimit) {
+    const std::string a = Make("a.bin", 100, 5);
+    const std::string b = Make("b.bin", 50, 6);
+    ImageFileStore store;
+    std::span<const uint8_t> data;
+    size_t length = 0;
+    ASSERT_EQ(store.Get(b.c_str(), data), ImageFileStatus::Ok);
+    EXPECT_EQ(store.Get(a.c_str(), data, 99, &length), ImageFileStatus::TooLarge);
+    EXPECT_EQ(length, 100u);
+    EXPECT_TRUE(data.empty());
+    EXPECT_EQ(store.FilesRead(), 1u);
+    EXPECT_EQ(store.FilesHeld(), 1u);
+    ASSERT_EQ(store.Get(a.c_str(), data, 100, &length), ImageFileStatus::Ok);
+    EXPECT_TRUE(Holds(data, 100, 5));
+    EXPECT_EQ(store.Get(a.c_str(), data, 10, &length), ImageFileStatus::TooLarge);
+    EXPECT_EQ(length, 100u);
+    EXPECT_EQ(store.FilesRead(), 2u);
+}
+
 TEST_F(ImageFiles, ReleaseDropsTheImage) {
     const std::string a = Make("a.bin", 100, 1);
     ImageFileStore store;
