@@ -11,6 +11,8 @@ namespace {
 
 ImageFileStore *g_runImageFiles = nullptr;
 
+constexpr unsigned long kMaxImageLength = 0xFFFFFFFFul;
+
 struct FileCloser {
     void operator()(std::FILE *f) const { std::fclose(f); }
 };
@@ -54,7 +56,10 @@ ImageFileStatus ImageFileStore::Get(const char *path, std::span<const uint8_t> &
     if (!f) return ImageFileStatus::CannotOpen;
     long len = -1;
     if (std::fseek(f.get(), 0, SEEK_END) == 0) len = std::ftell(f.get());
-    if (len < 0 || std::fseek(f.get(), 0, SEEK_SET) != 0) return ImageFileStatus::CannotMeasure;
+    // Region sizes are 32-bit: no image is 4 GiB long, and a folder reports
+    // an absurd length.
+    if (len < 0 || static_cast<unsigned long>(len) > kMaxImageLength || std::fseek(f.get(), 0, SEEK_SET) != 0)
+        return ImageFileStatus::CannotMeasure;
     const size_t size = static_cast<size_t>(len);
     if (length != nullptr) *length = size;
     if (size > maxBytes) return ImageFileStatus::TooLarge;

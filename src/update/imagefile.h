@@ -19,7 +19,7 @@
 enum class ImageFileStatus {
     Ok,
     CannotOpen,    // the file does not open
-    CannotMeasure, // its length cannot be found (or it cannot be wound back)
+    CannotMeasure, // its length cannot be found (or is 4 GiB or more), or it cannot be wound back
     NoMemory,      // no memory for its bytes
     ReadFailed,    // fewer bytes read than its length
     TooLarge,      // longer than the caller takes: not read
