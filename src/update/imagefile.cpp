@@ -91,16 +91,6 @@ ImageFileStatus ImageFileStore::Get(const char *path, std::span<const uint8_t> &
     return ImageFileStatus::Ok;
 }
 
-void ImageFileStore::Release(const char *path) {
-    const std::string name = path != nullptr ? path : "";
-    for (size_t i = 0; i < entries_.size(); ++i) {
-        if (entries_[i].path == name) {
-            entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
-            return;
-        }
-    }
-}
-
 ImageFileRun::ImageFileRun() {
     if (g_runImageFiles != nullptr) return;
     store_.reset(new (std::nothrow) ImageFileStore());

@@ -38,13 +38,11 @@ class ImageFileStore {
     // The whole file at path: read on first use, then handed out again
     // without touching the disk. A file that fails is not kept (the next
     // call tries again). data stays valid until the next Get of another
-    // file, a Release of this one or the end of the store.
+    // file or the end of the store.
     // A file longer than maxBytes is refused before it is read (TooLarge);
     // *length (may be null) gets the file's length once it is known.
     ImageFileStatus Get(const char *path, std::span<const uint8_t> &data, size_t maxBytes = SIZE_MAX,
                         size_t *length = nullptr);
-    // Drops the file's bytes (no later adapter takes it).
-    void Release(const char *path);
 
     size_t HeldBytes() const;
     size_t FilesHeld() const { return entries_.size(); }

@@ -161,19 +161,6 @@ TEST_F(ImageFiles, LengthLimit) {
     EXPECT_EQ(store.FilesRead(), 2u);
 }
 
-TEST_F(ImageFiles, ReleaseDropsTheImage) {
-    const std::string a = Make("a.bin", 100, 1);
-    ImageFileStore store;
-    std::span<const uint8_t> data;
-    ASSERT_EQ(store.Get(a.c_str(), data), ImageFileStatus::Ok);
-    store.Release((dir_ / "other.bin").c_str());
-    EXPECT_EQ(store.FilesHeld(), 1u);
-    store.Release(a.c_str());
-    EXPECT_EQ(store.FilesHeld(), 0u);
-    ASSERT_EQ(store.Get(a.c_str(), data), ImageFileStatus::Ok);
-    EXPECT_EQ(store.FilesRead(), 2u);
-}
-
 // Outside a run the caller's own store serves; a run's store serves every
 // reader inside it, also inside a nested run; the scratch block is freed
 // when the outermost run ends.
