@@ -1,11 +1,11 @@
-// Image files of an update run and a reusable buffer for bytes that are
-// overwritten before they are looked at.
+// Image files of an update run.
 //
 // An update run reads each image file once and hands it, read-only, to
 // every adapter update that takes it. The run's store keeps images up to a
 // byte budget; a file that would exceed it pushes out the images used
 // longest ago (the file just read is always kept), so memory stays bounded
-// by the largest image whatever the number of adapters.
+// by the largest image whatever the number of adapters. With adapters that
+// take different files in turn, a file pushed out is read again.
 #pragma once
 
 #include <cstddef>
