@@ -1,11 +1,9 @@
-// Image files of an update run and the reusable scratch block.
+// Image files of an update run.
 
 #include "update/imagefile.h"
 
 #include <cstdio>
 #include <new>
-
-#include "update/scratch.h"
 
 namespace {
 
@@ -101,7 +99,6 @@ ImageFileRun::~ImageFileRun() {
     if (!store_) return;
     g_runImageFiles = nullptr;
     store_.reset();
-    ReleaseScratchBlock();
 }
 
 ImageFileStore &RunImageFiles(ImageFileStore &own) { return g_runImageFiles != nullptr ? *g_runImageFiles : own; }

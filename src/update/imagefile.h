@@ -68,8 +68,7 @@ class ImageFileStore {
     size_t reads_ = 0;
 };
 
-// The store of the update run in progress for its lifetime; the scratch
-// block (update/scratch.h) is freed when the outermost run ends. A run started
+// The store of the update run in progress, for its lifetime. A run started
 // inside another one uses the outer run's store.
 class ImageFileRun {
   public:

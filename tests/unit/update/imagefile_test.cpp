@@ -1,5 +1,5 @@
-// The run's image-file store (one read per file, failures not kept, the
-// byte budget) and the lent scratch block.
+// The run's image-file store: one read per file, failures not kept, the
+// byte budget, the length limit and the run scope.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "update/imagefile.h"
-#include "update/scratch.h"
 
 namespace {
 
@@ -162,8 +161,7 @@ TEST_F(ImageFiles, LengthLimit) {
 }
 
 // Outside a run the caller's own store serves; a run's store serves every
-// reader inside it, also inside a nested run; the scratch block is freed
-// when the outermost run ends.
+// reader inside it, also inside a nested run.
 TEST_F(ImageFiles, RunScope) {
     const std::string a = Make("a.bin", 300, 7);
     ImageFileStore own;
@@ -181,57 +179,8 @@ TEST_F(ImageFiles, RunScope) {
             EXPECT_EQ(store.FilesRead(), 1u);
         }
         EXPECT_EQ(&RunImageFiles(own), &store);
-        { ScratchBytes s(4096); }
-        EXPECT_GE(ScratchBlockSize(), 4096u);
     }
     EXPECT_EQ(&RunImageFiles(own), &own);
-    EXPECT_EQ(ScratchBlockSize(), 0u);
-}
-
-// One holder at a time gets the shared block; it is kept (and grown) for
-// the next holder; a holder that comes while it is lent gets its own.
-TEST(ScratchBlock, LentToOneHolderAtATime) {
-    ReleaseScratchBlock();
-    uint8_t *first = nullptr;
-    {
-        ScratchBytes a(1000);
-        ASSERT_TRUE(a.ok());
-        EXPECT_TRUE(a.shared());
-        EXPECT_EQ(a.span().size(), 1000u);
-        first = a.span().data();
-        a.span()[999] = 0x5A;
-        ScratchBytes b(500);
-        ASSERT_TRUE(b.ok());
-        EXPECT_FALSE(b.shared());
-        EXPECT_EQ(b.span().size(), 500u);
-        // Disjoint from the lent block.
-        EXPECT_TRUE(b.span().data() + 500 <= first || b.span().data() >= first + 1000);
-        b.span()[0] = 1;
-        EXPECT_EQ(a.span()[999], 0x5A);
-    }
-    {
-        ScratchBytes smaller(10);
-        EXPECT_TRUE(smaller.shared());
-        EXPECT_EQ(smaller.span().data(), first);
-        EXPECT_EQ(smaller.span().size(), 10u);
-        EXPECT_EQ(ScratchBlockSize(), 1000u);
-    }
-    {
-        ScratchBytes larger(5000);
-        EXPECT_TRUE(larger.shared());
-        EXPECT_EQ(larger.span().size(), 5000u);
-        EXPECT_EQ(ScratchBlockSize(), 5000u);
-        // Lent: not freed under its holder.
-        ReleaseScratchBlock();
-        EXPECT_EQ(ScratchBlockSize(), 5000u);
-    }
-    {
-        ScratchBytes none(0);
-        EXPECT_TRUE(none.ok());
-        EXPECT_TRUE(none.span().empty());
-    }
-    ReleaseScratchBlock();
-    EXPECT_EQ(ScratchBlockSize(), 0u);
 }
 
 } // namespace
