@@ -15,6 +15,7 @@
 #include "multiregion/update_common.h"
 #include "oss/oss.h"
 #include "update/flashregion.h"
+#include "update/imagefile.h"
 #include "update/optionrom.h"
 #include "vpd/vpdrefresh.h"
 
@@ -22,18 +23,19 @@ namespace {
 
 constexpr int kInvalidIds = 9;
 
-// Reads the whole file; false when it cannot be opened or read.
+// The whole file (read once per run), copied for this adapter: the
+// checks and the combining may patch it. False when it cannot be opened
+// or read.
 bool ReadImageFile(const char *path, std::vector<uint8_t> &out) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> f(std::fopen(path, "rb"), std::fclose);
-    if (!f || std::fseek(f.get(), 0, SEEK_END) != 0) return false;
-    const long size = std::ftell(f.get());
-    if (size < 0 || std::fseek(f.get(), 0, SEEK_SET) != 0) return false;
+    ImageFileStore ownFiles;
+    std::span<const uint8_t> data;
+    if (RunImageFiles(ownFiles).Get(path, data) != ImageFileStatus::Ok) return false;
     try {
-        out.assign(static_cast<size_t>(size), 0);
+        out.assign(data.begin(), data.end());
     } catch (const std::bad_alloc &) {
         return false;
     }
-    return out.empty() || std::fread(out.data(), 1, out.size(), f.get()) == out.size();
+    return true;
 }
 
 // The message of a status of the image checks (the status table of the

@@ -17,23 +17,25 @@
 #include "multiregion/update_common.h"
 #include "oss/oss.h"
 #include "update/flashregion.h"
+#include "update/imagefile.h"
 #include "vpd/vpdrefresh.h"
 
 namespace {
 
 constexpr uint32_t kFltRegion = 0x1C;
 
+// The whole file (read once per run), copied for this adapter: the checks
+// and the combining may patch it.
 bool ReadFile(const char *path, std::vector<uint8_t> &out) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> f(std::fopen(path, "rb"), std::fclose);
-    if (!f || std::fseek(f.get(), 0, SEEK_END) != 0) return false;
-    const long size = std::ftell(f.get());
-    if (size < 0 || std::fseek(f.get(), 0, SEEK_SET) != 0) return false;
+    ImageFileStore ownFiles;
+    std::span<const uint8_t> data;
+    if (RunImageFiles(ownFiles).Get(path, data) != ImageFileStatus::Ok) return false;
     try {
-        out.assign(static_cast<size_t>(size), 0);
+        out.assign(data.begin(), data.end());
     } catch (const std::bad_alloc &) {
         return false;
     }
-    return out.empty() || std::fread(out.data(), 1, out.size(), f.get()) == out.size();
+    return true;
 }
 
 void ShowImageStatus(const OnlineJob &job, int status) {
