@@ -38,7 +38,10 @@ else
 fi
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "bench: --runs needs a positive number" >&2; exit 2; }
 for n in $sizes; do
-    [[ "$n" =~ ^[1-9][0-9]*$ ]] && [ "$n" -le 128 ] || { echo "bench: ports must be 1-128, not '$n'" >&2; exit 2; }
+    if ! [[ "$n" =~ ^[1-9][0-9]*$ ]] || [ "$n" -gt 128 ]; then
+        echo "bench: ports must be 1-128, not '$n'" >&2
+        exit 2
+    fi
 done
 work=${work:-$root/out/bench-run}
 
@@ -179,8 +182,8 @@ for n in $sizes; do
             die "the floor at $n ports failed"
     done
     cards_of[$n]=$cards written_of[$n]=$written imgbytes_of[$n]=$imgbytes
-    read -r wall_of[$n] cpu_of[$n] rss_of[$n] < <(medians "$d/program.times")
-    read -r fwall_of[$n] fcpu_of[$n] _ < <(medians "$d/floor.times")
+    read -r "wall_of[$n]" "cpu_of[$n]" "rss_of[$n]" < <(medians "$d/program.times")
+    read -r "fwall_of[$n]" "fcpu_of[$n]" _ < <(medians "$d/floor.times")
     rm -rf "$d/floorcopy"
 done
 
