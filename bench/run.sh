@@ -7,16 +7,17 @@
 #   --build DIR  measure this build tree (its src/tarnikflasher, sim/libtorvex.so,
 #                sim/tarniksim, tools/tfimagekit, bench/bench_inventory_bench);
 #                default: build out/bench-release (Release, benchmarks on) first
-#   --work DIR   scratch folder (default out/bench-run); emptied first
+#   --work DIR   scratch folder (default out/bench-run), emptied first (only
+#                a folder made by an earlier run, or an empty one)
 #   --quick      1 and 4 ports, 3 runs, discovery without targets only
 #   --runs N     runs per figure (default 5; start-up takes 4N+1)
 #   --sizes LIST ports of the default runs (default "1 4 16 32 64 128")
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-usage() {
+usage() { # exit status
     sed -n '6,14p' "$0" | sed 's/^# \{0,1\}//' >&2
-    exit 2
+    exit "${1:-2}"
 }
 
 build="" work="" quick=0 runs="" sizes=""
@@ -27,7 +28,7 @@ while [ $# -gt 0 ]; do
     --quick) quick=1; shift ;;
     --runs) [ $# -ge 2 ] || usage; runs=$2; shift 2 ;;
     --sizes) [ $# -ge 2 ] || usage; sizes=$2; shift 2 ;;
-    -h | --help) usage ;;
+    -h | --help) usage 0 ;;
     *) echo "bench: unknown argument '$1'" >&2; usage ;;
     esac
 done
@@ -68,9 +69,14 @@ cache="$build/CMakeCache.txt"
 [ -f "$cache" ] || die "no CMakeCache.txt in $build"
 cachevar() { sed -n "s/^$1:[A-Z]*=//p" "$cache" | head -1; }
 
+# The scratch folder is emptied only when an earlier run made it (or it is empty).
+if [ -d "$work" ] && [ ! -f "$work/.bench-run" ] && [ -n "$(ls -A "$work")" ]; then
+    die "$work is not empty and not a folder of an earlier run; give another --work"
+fi
 rm -rf "$work"
 mkdir -p "$work/bin" "$work/images"
 work=$(cd "$work" && pwd)
+touch "$work/.bench-run"
 
 # Helpers: the timer, and the trivial program built with the program's own
 # compile flags and the -f link flags (sanitizers, LTO) of its link line.
