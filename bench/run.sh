@@ -152,8 +152,9 @@ for ((r = 0; r < sruns; r++)); do
         die "$prog /v failed: $(cat "$work/v.out")"
     (cd "$work" && "$pt" --runs 1 -- "$work/bin/hello") >>"$work/startup_hello.times" || die "the trivial program failed"
 done
-read -r v_wall v_cpu v_rss < <(medians "$work/startup_v.times")
-read -r h_wall h_cpu _ < <(medians "$work/startup_hello.times")
+read -r v_wall v_cpu v_rss < <(medians "$work/startup_v.times") || true
+read -r h_wall h_cpu _ < <(medians "$work/startup_hello.times") || true
+if [ -z "${v_rss:-}" ] || [ -z "${h_cpu:-}" ]; then die "no start-up figures, see $work/startup_*.times"; fi
 
 # The default run at every size, then its floor on the bytes it used.
 declare -A cards_of wall_of cpu_of rss_of fwall_of fcpu_of written_of imgbytes_of
@@ -188,8 +189,9 @@ for n in $sizes; do
             die "the floor at $n ports failed"
     done
     cards_of[$n]=$cards written_of[$n]=$written imgbytes_of[$n]=$imgbytes
-    read -r "wall_of[$n]" "cpu_of[$n]" "rss_of[$n]" < <(medians "$d/program.times")
-    read -r "fwall_of[$n]" "fcpu_of[$n]" _ < <(medians "$d/floor.times")
+    read -r "wall_of[$n]" "cpu_of[$n]" "rss_of[$n]" < <(medians "$d/program.times") || true
+    read -r "fwall_of[$n]" "fcpu_of[$n]" _ < <(medians "$d/floor.times") || true
+    if [ -z "${rss_of[$n]:-}" ] || [ -z "${fcpu_of[$n]:-}" ]; then die "no figures at $n ports, see $d/*.times"; fi
     rm -rf "$d/floorcopy"
 done
 
@@ -243,6 +245,8 @@ fi
 if [ -n "$disc_plain" ]; then
     read -r cpu wall <<<"$disc_plain"
     rows+=("discovery, 128 ports (inventory benchmark)|$(calc "%.1f" "$cpu") ms CPU, $(calc "%.1f" "$wall") ms wall|-|-|-|-")
+elif [ -x "$invbench" ]; then
+    rows+=("discovery, 128 ports|not measured (see $work/discovery.json)|-|-|-|-")
 else
     rows+=("discovery, 128 ports|not built (bench/bench_inventory_bench: -DTF_BUILD_BENCHMARKS=ON)|-|-|-|-")
 fi
@@ -252,9 +256,15 @@ if [ -n "$disc_targets" ]; then
 elif [ "$quick" -eq 1 ]; then
     rows+=("discovery, 128 ports x 64 targets x 64 LUNs|skipped (--quick)|-|-|under 100 ms CPU|-")
 else
-    rows+=("discovery, 128 ports x 64 targets x 64 LUNs|not measured|-|-|under 100 ms CPU|-")
+    rows+=("discovery, 128 ports x 64 targets x 64 LUNs|not measured|-|-|under 100 ms CPU|unknown")
 fi
 rows+=("start-up to /v|$(calc "%.1f" "$v_wall") ms wall, $(calc "%.1f" "$v_cpu") ms CPU|trivial C++ program $(calc "%.1f" "$h_wall") ms wall, $(calc "%.1f" "$h_cpu") ms CPU|$(calc "%.1f" "$v_wall / $h_wall")x wall, $(calc "%.1f" "$v_cpu / $h_cpu")x CPU|under 20 ms CPU|$(met "$v_cpu < 20")")
+
+# Every figure must be a number (a zero time would give inf or nan).
+if printf '%s\n' "${rows[@]}" | grep -qiE '(^|[^a-z])-?(nan|inf)([^a-z]|$)'; then
+    printf '%s\n' "${rows[@]}" >&2
+    die "a figure is not a number (see the raw runs in $work)"
+fi
 
 echo
 echo "tarnikflasher benchmark: $build"
