@@ -267,7 +267,9 @@ if printf '%s\n' "${rows[@]}" | grep -qiE '(^|[^a-z])-?(nan|inf)([^a-z]|$)'; the
 fi
 
 echo
-echo "tarnikflasher benchmark: $build"
+src=$(cachevar CMAKE_HOME_DIRECTORY)
+rev=$(git -C "$src" describe --always --dirty 2>/dev/null || echo "no git")
+echo "tarnikflasher benchmark: $build ($(cachevar CMAKE_BUILD_TYPE) build of $src at $rev)"
 echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); medians of $runs runs ($sruns for start-up); TARNIK_NO_SLEEP=1, journal off"
 echo
 printf '%s\n' "${rows[@]}" | awk -F'|' '
