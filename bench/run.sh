@@ -124,7 +124,9 @@ medians() {
 calc() { awk "BEGIN {printf \"$1\", $2}"; }
 
 # A fleet of <ports> ports: two-port cards alternating 24xx and 25xx (the
-# last card keeps one port when <ports> is odd), the journal off.
+# last card keeps one port when <ports> is odd), the journal off. Prints the
+# number of cards and the bytes an update writes: every card's boot code
+# (0x07) and firmware (0x01) regions.
 make_fleet() { # dir ports
     python3 - "$work/presets/fc24xx-2port.json" "$work/presets/fc25xx-2port.json" "$2" "$1/host.json" <<'EOF'
 import copy, json, sys
@@ -141,7 +143,9 @@ while left > 0:
     cards.append(card)
 host = dict(templates[0], journal="off", cards=cards)
 json.dump(host, open(sys.argv[4], "w"), indent=1)
-print(len(cards))
+size = lambda v: int(v, 0) if isinstance(v, str) else int(v)
+written = sum(size(r["size"]) for c in cards for r in c["chips"][0]["regions"] if size(r["code"]) in (0x07, 0x01))
+print(len(cards), written)
 EOF
 }
 
@@ -161,7 +165,7 @@ declare -A cards_of wall_of cpu_of rss_of fwall_of fcpu_of written_of imgbytes_o
 for n in $sizes; do
     d="$work/ports$n"
     mkdir -p "$d/images"
-    cards=$(make_fleet "$d" "$n") || die "cannot write the host of $n ports"
+    read -r cards expected < <(make_fleet "$d" "$n") || die "cannot write the host of $n ports"
     cp "$work"/images/*.bin "$d/images/"
     printf '%s\n' "0x0201,0x1D7A,CXR2462,Dual port 4Gb FC HBA,TRUE" "0x0301,0x1D7A,CXR2562,Dual port 8Gb FC HBA,TRUE" \
         >"$d/adapters.properties"
@@ -183,7 +187,8 @@ for n in $sizes; do
         grep -q "Updates completed successfully ($cards out of $cards)\." "$d/run.out" ||
             die "the default run at $n ports did not update all $cards cards, see $d/run.out"
         written=$(find "$d/state" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
-        [ "$written" -gt 0 ] || die "the default run at $n ports wrote nothing"
+        [ "$written" -eq "$expected" ] ||
+            die "the default run at $n ports wrote $written bytes of flash, not $expected, see $d/state"
         (cd "$d" && "$pt" --runs 1 --before "rm -rf '$d/floorcopy' && sync" -- \
             sh -c 'cat "$@" | sha256sum >/dev/null && cp -r state floorcopy' sh "${imgs[@]}") >>"$d/floor.times" ||
             die "the floor at $n ports failed"
