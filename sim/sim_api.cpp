@@ -1,278 +1,15 @@
 // The C interface of the simulated library: handles, properties, flash
 // regions, online update sessions, faults and the journal.
-#include "sim_model.h"
+#include "sim_calls.h"
 #include "torvex_sim.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <set>
-
-#ifdef _WIN32
-#include <windows.h>
-
-#include <process.h>
-#define SIM_GETPID _getpid
-#else
-#include <sched.h>
-#include <signal.h>
-#include <unistd.h>
-#define SIM_GETPID getpid
-#endif
-
-namespace tsim {
-TVX_STATUS ScsiInquiry(Port &p, const TVX_SCSI_ADDRESS *a, uint8_t evpd, uint8_t page, uint8_t *data, uint32_t dataSize,
-                       uint8_t *sense, uint32_t senseSize);
-TVX_STATUS ScsiReportLuns(Port &p, const TVX_SCSI_ADDRESS *a, uint8_t *data, uint32_t dataSize, uint8_t *sense,
-                          uint32_t senseSize);
-TVX_STATUS ScsiReadCapacity(Port &p, const TVX_SCSI_ADDRESS *a, uint8_t *data, uint32_t dataSize, uint8_t *sense,
-                            uint32_t senseSize);
-TVX_STATUS ScsiPassThru(Port &p, const TVX_SCSI_ADDRESS *a, const uint8_t *cdb, uint32_t cdbLength, uint32_t direction,
-                        uint8_t *data, uint32_t dataSize, uint8_t *sense, uint32_t senseSize);
-} // namespace tsim
 
 using namespace tsim;
 using json = nlohmann::json;
 
 namespace {
-
-struct Handle {
-    int port = 0;
-    bool aen = false;
-};
-
-struct State {
-    std::unique_ptr<Host> host;
-    bool attempted = false;
-    std::string loadedFrom;
-    std::string lastError;
-    std::set<std::string> reported;
-    std::map<uint32_t, Handle> handles;
-    uint32_t nextHandle = 0x100;
-    uint32_t nextSession = 1;
-    uint64_t seq = 0;
-    const char *detailKey = nullptr; // extra field of the current call's line
-    uint32_t detailValue = 0;
-};
-
-State &S() {
-    static State s;
-    return s;
-}
-
-const char *EnvHost() {
-    const char *e = std::getenv("TORVEX_SIM_HOST");
-    return e ? e : "";
-}
-
-// Loads the host named by TORVEX_SIM_HOST on first use, and again when it
-// names another file while no handle is open.
-Host *GetHost() {
-    State &s = S();
-    std::string want = EnvHost();
-    if (s.attempted && (want == s.loadedFrom || !s.handles.empty())) return s.host.get();
-    s.attempted = true;
-    s.loadedFrom = want;
-    s.host.reset();
-    s.lastError.clear();
-    s.seq = 0;
-    if (want.empty()) return nullptr;
-    std::string err;
-    s.host = LoadHost(want, err);
-    if (!s.host) {
-        s.lastError = err;
-        if (s.reported.insert(err).second) std::fprintf(stderr, "torvex-sim: %s\n", err.c_str());
-        return nullptr;
-    }
-    if (const char *ro = std::getenv("TORVEX_SIM_READONLY"); ro && *ro && std::strcmp(ro, "0") != 0)
-        s.host->readOnly = true;
-    if (const char *j = std::getenv("TORVEX_SIM_JOURNAL"); j && *j) s.host->journal = j;
-    if (s.host->journal == "off") s.host->journal.clear();
-    if (const char *a = std::getenv("TORVEX_SIM_JOURNAL_ALL"); a && *a && std::strcmp(a, "0") != 0)
-        s.host->journalAll = true;
-    return s.host.get();
-}
-
-std::string Hex32(uint32_t v) {
-    char b[16];
-    std::snprintf(b, sizeof b, "0x%08X", v);
-    return b;
-}
-std::string HexCode(uint32_t v) {
-    char b[16];
-    std::snprintf(b, sizeof b, "0x%02X", v);
-    return b;
-}
-
-void Journal(Host &h, json line) {
-    State &s = S();
-    if (h.journal.empty()) return;
-    json out = json::object();
-    out["seq"] = ++s.seq;
-    out["pid"] = int(SIM_GETPID());
-    for (auto it = line.begin(); it != line.end(); ++it)
-        out[it.key()] = *it;
-    std::ofstream f(h.journal, std::ios::app | std::ios::binary);
-    if (f) f << out.dump() << '\n';
-}
-
-void AddPortInfo(json &j, const Host &h, int port) {
-    const Port &p = h.ports[size_t(port)];
-    j["instance"] = port;
-    j["card"] = p.cardName;
-    j["chip"] = p.chipIndex;
-    j["port"] = p.portIndex;
-}
-
-// Scripted fault for this call, if any (0: none).
-uint32_t CheckFault(Host &h, const char *fn, int instance, std::optional<uint32_t> region, bool isWrite, bool isRead) {
-    for (tsim::Fault &f : h.faults) {
-        bool match = f.op == fn || f.op == "any" || (f.op == "write" && isWrite) || (f.op == "read" && isRead) ||
-                     (f.op == "open" && std::strcmp(fn, "TvxOpenDevice") == 0);
-        if (!match) continue;
-        if (f.instance && *f.instance != instance) continue;
-        if (f.region && (!region || *f.region != *region)) continue;
-        uint64_t idx = f.seen++;
-        if (idx < f.skip) continue;
-        idx -= f.skip;
-        uint32_t st = idx < f.statuses.size() ? f.statuses[size_t(idx)] : f.then.value_or(0);
-        if (st != 0) return st;
-    }
-    return 0;
-}
-
-// Names what a call reads (its NVRAM parameter or region) on its journal
-// line, for the call's duration.
-struct CallDetail {
-    CallDetail(const char *key, uint32_t value) {
-        S().detailKey = key;
-        S().detailValue = value;
-    }
-    ~CallDetail() { S().detailKey = nullptr; }
-    CallDetail(const CallDetail &) = delete;
-    CallDetail &operator=(const CallDetail &) = delete;
-};
-
-// Records a call in the journal when every call is to be recorded.
-TVX_STATUS Done(Host *h, const char *fn, int port, TVX_STATUS st) {
-    if (h && h->journalAll) {
-        json j = {{"op", "call"}, {"fn", fn}, {"status", Hex32(st)}};
-        if (S().detailKey) j[S().detailKey] = HexCode(S().detailValue);
-        if (port >= 0) AddPortInfo(j, *h, port);
-        Journal(*h, j);
-    }
-    return st;
-}
-
-// Resolves a handle; on failure sets st.
-Port *Resolve(uint32_t handle, Host *&h, int &port, TVX_STATUS &st) {
-    h = S().host.get();
-    port = -1;
-    if (!h) {
-        st = TVX_ERR_INVALID_HANDLE;
-        return nullptr;
-    }
-    auto it = S().handles.find(handle);
-    if (it == S().handles.end()) {
-        st = TVX_ERR_INVALID_HANDLE;
-        return nullptr;
-    }
-    port = it->second.port;
-    st = TVX_STATUS_OK;
-    return &h->ports[size_t(port)];
-}
-
-TVX_STATUS CopyOut(char *text, uint32_t size, const std::string &s) {
-    if (!text || size == 0) return TVX_ERR_INVALID_PARAMETER;
-    size_t n = std::min<size_t>(size - 1, s.size());
-    std::memcpy(text, s.data(), n);
-    text[n] = 0;
-    return n < s.size() ? TVX_ERR_BUFFER_TOO_SMALL : TVX_STATUS_OK;
-}
-
-void RefreshRunning(Host &h, Port &p) {
-    if (p.runningFwFixed) return;
-    FlashVersions v = ReadFlashVersions(h, *p.chip);
-    char t[24];
-    if (v.fw)
-        std::snprintf(t, sizeof t, "%u.%02u.%02u", v.fwV[0], v.fwV[1], v.fwV[2]);
-    else
-        std::snprintf(t, sizeof t, "0.00.00");
-    std::memcpy(p.nodeProp.FirmwareVersion, t, sizeof t);
-    p.runningFwFixed = true;
-}
-
-// An operator's Ctrl-C (or Ctrl-Break) while a flash write is in flight.
-// POSIX: SIGINT (SIGQUIT) to the whole process, then a bounded wait until a
-// signal thread has taken it, so the program sees the stop while it still
-// holds the write. Windows: what the system does for a console event, the
-// console control routine of kernelbase started on a new thread of the
-// process with the event; the write returns once the handlers have run.
-void InterruptProcess(bool ctrlBreak) {
-#ifdef _WIN32
-    HMODULE kernelBase = GetModuleHandleW(L"kernelbase.dll");
-    FARPROC routine = kernelBase != nullptr ? GetProcAddress(kernelBase, "CtrlRoutine") : nullptr;
-    if (routine == nullptr) {
-        std::fprintf(stderr, "torvex simulator: no console control routine to raise the interrupt\n");
-        return;
-    }
-    // void (*)(void) converts to any function pointer type without a warning.
-    auto start = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void (*)(void)>(routine));
-    const DWORD event = ctrlBreak ? CTRL_BREAK_EVENT : CTRL_C_EVENT;
-    HANDLE thread =
-        CreateThread(nullptr, 0, start, reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(event)), 0, nullptr);
-    if (thread != nullptr) {
-        WaitForSingleObject(thread, 30000);
-        CloseHandle(thread);
-    }
-#else
-    const int sig = ctrlBreak ? SIGQUIT : SIGINT;
-    kill(getpid(), sig);
-    for (int i = 0; i < 1000000; ++i) {
-        sigset_t pending;
-        if (sigpending(&pending) != 0 || !sigismember(&pending, sig)) break;
-        sched_yield();
-    }
-    for (int i = 0; i < 1000; ++i)
-        sched_yield();
-#endif
-}
-
-// After a successful flash write: count it, and end the process when the
-// host asks for a power cut after this many writes.
-void CountWrite(Host &h, int port) {
-    h.flashWrites++;
-    if (h.powerCutAfter && h.flashWrites == h.powerCutAfter) {
-        json j = {{"op", "power_cut"}, {"writes", h.flashWrites}};
-        AddPortInfo(j, h, port);
-        Journal(h, j);
-        std::fflush(nullptr);
-        std::_Exit(99);
-    }
-    if (h.interruptAfter && h.flashWrites == h.interruptAfter) {
-        json j = {
-            {"op", "interrupt"}, {"writes", h.flashWrites}, {"event", h.interruptBreak ? "ctrl_break" : "ctrl_c"}};
-        AddPortInfo(j, h, port);
-        Journal(h, j);
-        InterruptProcess(h.interruptBreak);
-    }
-}
-
-// Journals a flash write with the digest of its data and counts it.
-uint32_t FinishWrite(Host &h, json &j, int port, const uint8_t *buffer, uint32_t size, uint32_t st) {
-    if (buffer) {
-        char d[20];
-        std::snprintf(d, sizeof d, "%016llx", (unsigned long long)Fnv1a64(buffer, size));
-        j["fnv1a64"] = d;
-    }
-    j["status"] = Hex32(st);
-    Journal(h, j);
-    if (st == TVX_STATUS_OK || st == TVX_ERR_RESET_DISABLED) CountWrite(h, port);
-    return st;
-}
 
 TVX_STATUS RegionWrite(const char *fn, uint32_t handle, uint32_t options, const uint8_t *buffer, uint32_t size,
                        uint32_t region, bool hasOptions) {
@@ -286,6 +23,7 @@ TVX_STATUS RegionWrite(const char *fn, uint32_t handle, uint32_t options, const 
     if (hasOptions) j["options"] = options;
     AddPortInfo(j, *h, port);
     const Region *r = FindRegion(chip, region);
+    const Region *stored = nullptr; // the region, once it holds the data
     if (!buffer)
         st = TVX_ERR_INVALID_PARAMETER;
     else if (!r)
@@ -299,8 +37,9 @@ TVX_STATUS RegionWrite(const char *fn, uint32_t handle, uint32_t options, const 
     else {
         bool noReset = chip.resetMode == Chip::Always || (chip.resetMode == Chip::OnRequest && (options & 1));
         st = noReset ? TVX_ERR_RESET_DISABLED : TVX_STATUS_OK;
+        stored = r;
     }
-    return FinishWrite(*h, j, port, buffer, size, st);
+    return FinishWrite(*h, j, port, buffer, size, st, &chip, stored);
 }
 
 struct StatusText {
@@ -359,6 +98,8 @@ TVX_API void TvxSimReset(void) {
     s.loadedFrom.clear();
     s.lastError.clear();
     s.handles.clear();
+    s.openHandles = 0;
+    s.handleBase = s.nextHandle;
     s.seq = 0;
 }
 
@@ -439,8 +180,14 @@ TVX_API TVX_STATUS TvxOpenDevice(uint32_t instance, uint32_t *handle) {
     json j = {{"op", "open"}};
     AddPortInfo(j, *h, port);
     if (st == 0) {
-        uint32_t hd = S().nextHandle++;
-        S().handles[hd] = Handle{port, false};
+        State &s = S();
+        if (s.openHandles == 0) { // numbering goes on; the list starts again
+            s.handles.clear();
+            s.handleBase = s.nextHandle;
+        }
+        uint32_t hd = s.nextHandle++;
+        s.handles.push_back(Handle{port, false});
+        s.openHandles++;
         *handle = hd;
         j["handle"] = hd;
     }
@@ -465,7 +212,8 @@ TVX_API TVX_STATUS TvxCloseDevice(uint32_t handle) {
             c.sessionOpen = false;
             j["session_dropped"] = c.sessionId;
         }
-        S().handles.erase(handle);
+        FindHandle(handle)->port = -1;
+        S().openHandles--;
     }
     j["status"] = Hex32(st);
     Journal(*h, j);
@@ -484,7 +232,7 @@ static TVX_STATUS Aen(uint32_t handle, bool enable) {
     else if (uint32_t f = CheckFault(*h, fn, port, std::nullopt, false, false))
         st = f;
     else
-        S().handles[handle].aen = enable;
+        FindHandle(handle)->aen = enable;
     json j = {{"op", enable ? "aen_enable" : "aen_disable"}, {"handle", handle}, {"status", Hex32(st)}};
     AddPortInfo(j, *h, port);
     Journal(*h, j);
@@ -690,9 +438,14 @@ TVX_API TVX_STATUS TvxUpdateOptionRom(uint32_t handle, uint32_t reserved, const 
         st = f;
     else {
         // The whole flash is erased and the image written from its start.
-        Bytes img(size_t(chip.flashSize), 0xFF);
-        std::memcpy(img.data(), buffer, size);
-        st = WriteFlash(*h, chip, 0, img.data(), img.size()) ? TVX_STATUS_OK : TVX_ERR_FLASH_WRITE;
+        Bytes img;
+        const uint8_t *flash = buffer;
+        if (size < chip.flashSize) {
+            img.assign(size_t(chip.flashSize), 0xFF);
+            std::memcpy(img.data(), buffer, size);
+            flash = img.data();
+        }
+        st = WriteFlash(*h, chip, 0, flash, size_t(chip.flashSize)) ? TVX_STATUS_OK : TVX_ERR_FLASH_WRITE;
         if (st == TVX_STATUS_OK && chip.resetMode == Chip::Always) st = TVX_ERR_RESET_DISABLED;
     }
     return FinishWrite(*h, j, port, buffer, size, st);
@@ -875,10 +628,8 @@ TVX_API TVX_STATUS TvxGetDiscTargetProperty(uint32_t handle, uint32_t portArg, u
     SIM_BEGIN("TvxGetDiscTargetProperty");
     (void)reserved;
     if (!out || portArg != 0) SIM_END(TVX_ERR_INVALID_PARAMETER);
-    uint32_t k = 0;
-    for (const Target &t : p->targets) {
-        if (!t.discovered) continue;
-        if (k++ != index) continue;
+    if (index < p->discoveredTargets.size()) {
+        const Target &t = p->targets[p->discoveredTargets[index]];
         std::memset(out, 0, sizeof *out);
         std::memcpy(out->NodeWWN, t.nodeWwn, 8);
         std::memcpy(out->PortWWN, t.portWwn, 8);

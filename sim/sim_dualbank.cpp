@@ -144,10 +144,18 @@ bool IsDualBank(const Chip &chip) { return FindRegion(chip, 0x95) && FindRegion(
 
 bool HasGeneratedOverlay(const RegionInit &in) { return in.hasStatus || in.hasMemo || in.hasFdt; }
 
-void ApplyDualBankContents(const Region &r, Bytes &b) {
+void ApplyDualBankContents(const Region &r, uint64_t off, uint8_t *out, size_t len) {
     const RegionInit &in = r.init;
-    if (in.hasMemo && b.size() >= 48) PutMemo(in, b.data());
-    if (in.hasFdt && uint64_t(in.fdtOffset) + kFdtSize <= b.size()) PutFdt(in, b.data() + in.fdtOffset);
+    if (in.hasMemo && r.size >= 48) {
+        uint8_t memo[48];
+        PutMemo(in, memo);
+        PutPiece(out, off, len, 0, memo, sizeof memo);
+    }
+    if (in.hasFdt && uint64_t(in.fdtOffset) + kFdtSize <= r.size) {
+        uint8_t fdt[kFdtSize];
+        PutFdt(in, fdt);
+        PutPiece(out, off, len, in.fdtOffset, fdt, sizeof fdt);
+    }
 }
 
 const FlashVersions &RunningVersions(const Host &host, Chip &chip) {

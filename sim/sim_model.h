@@ -5,8 +5,10 @@
 
 #include "torvex.h"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -24,19 +26,40 @@ struct ScsiAnswer {
     uint8_t key = 0, asc = 0, ascq = 0;
 };
 
-struct Lun {
-    uint16_t number = 0;
+// Up to 16 bytes held in place (a LUN's NAA identifier).
+struct SmallBytes {
+    uint8_t bytes[16] = {};
+    uint8_t count = 0;
+    const uint8_t *data() const { return bytes; }
+    size_t size() const { return count; }
+    uint8_t operator[](size_t i) const { return bytes[i]; }
+    void assign(const uint8_t *p, size_t n) {
+        count = uint8_t(n < sizeof bytes ? n : sizeof bytes);
+        for (size_t i = 0; i < count; ++i)
+            bytes[i] = p[i];
+    }
+};
+
+// Scripted answers of a LUN.
+struct LunScript {
     std::vector<ScsiAnswer> tur; // consumed one per TEST UNIT READY
     ScsiAnswer turThen;          // after the sequence
     size_t turPos = 0;
-    Bytes inquiry; // 36 bytes of standard INQUIRY data
-    uint32_t inquiryStatus = 0;
-    Bytes deviceId;      // 8-byte NAA identifier for page 0x83
-    uint64_t blocks = 0; // number of logical blocks
-    uint32_t blockSize = 512;
     std::vector<ScsiAnswer> capacity; // consumed per READ CAPACITY; then ok
     size_t capacityPos = 0;
+};
+
+// A host may list hundreds of thousands of LUNs: a LUN keeps its fixed data
+// in place and allocates only for scripted answers.
+struct Lun {
+    uint16_t number = 0;
     bool reserved = false;
+    uint32_t inquiryStatus = 0;
+    std::array<uint8_t, 36> inquiry{}; // standard INQUIRY data
+    SmallBytes deviceId;               // NAA identifier for page 0x83 (8 or 16 bytes)
+    uint32_t blockSize = 512;
+    uint64_t blocks = 0;               // number of logical blocks
+    std::unique_ptr<LunScript> script; // null: every command answers ready
 };
 
 struct Target {
@@ -49,6 +72,10 @@ struct Target {
     std::vector<ScsiAnswer> reportLuns; // consumed per REPORT LUNS; then ok
     size_t reportLunsPos = 0;
     std::vector<Lun> luns;
+    // LUN lookup: luns[i] has number i, else lunsByNumber (number, place),
+    // sorted, the first of equal numbers first. Made by IndexTargets.
+    bool lunsInOrder = true;
+    std::vector<std::pair<uint16_t, uint32_t>> lunsByNumber;
 };
 
 struct PortDbEntry {
@@ -125,10 +152,10 @@ struct Chip {
     bool sessionBusy = false; // another owner holds a session
     uint32_t sessionId = 0;
     uint32_t sessionHandle = 0;
-    std::map<uint32_t, Bytes> overlay;  // regions written in read-only mode
-    std::map<uint32_t, Bytes> genCache; // generated initial contents
-    uint64_t generation = 1;            // changes with every write
-    uint64_t versionsGen = 0;           // generation the cached versions belong to
+    std::map<uint32_t, Bytes> overlay;         // regions written in read-only mode
+    uint64_t generation = 1;                   // changes with every write
+    std::map<uint32_t, uint64_t> regionWrites; // writes per region code so far
+    uint64_t versionsGen = 0;                  // generation the cached versions belong to
     FlashVersions versions;
     // Dual-bank chips run one set until activation or a reset; the node
     // property reports that set's versions (sim_dualbank.cpp).
@@ -158,6 +185,13 @@ struct Port {
     uint8_t nvram[2][TVX_NVRAM_SIZE] = {};
     std::vector<TVX_FEATURE_ENTRY> features;
     std::vector<Target> targets;
+    // Target lookup by port name ((name, place), sorted, the first of equal
+    // names first) and the discovered targets in list order; made by
+    // IndexTargets.
+    std::vector<std::pair<uint64_t, uint32_t>> targetsByWwn;
+    std::vector<uint32_t> discoveredTargets;
+    size_t lastTarget = SIZE_MAX; // the target FindTarget found last, and its name
+    uint64_t lastTargetKey = 0;
     bool portDbFromTargets = true;
     std::map<uint32_t, std::vector<PortDbEntry>> portDb;
     std::vector<TVX_FO_TARGET_DATA> foTargets;
@@ -182,6 +216,7 @@ struct Fault {
 
 struct Host {
     std::filesystem::path file, dir, stateDir, journal;
+    std::ofstream journalOut; // the journal, once a line was written
     std::string version = "1.28.122.0";
     bool journalAll = false;
     bool readOnly = false;
@@ -192,6 +227,16 @@ struct Host {
     uint64_t interruptAfter = 0; // 0: none
     bool interruptBreak = false; // the interrupt is a Ctrl-Break, not a Ctrl-C
     uint64_t flashWrites = 0;
+    // Digests of recent region writes whose region still holds the data
+    // (sim_calls.cpp): a fleet gets the same image many times.
+    struct WriteDigest {
+        uint64_t digest = 0;
+        uint32_t size = 0;
+        Chip *chip = nullptr;
+        uint32_t code = 0;
+        uint64_t writes = 0; // chip->regionWrites[code] right after the write
+    };
+    std::vector<WriteDigest> recentDigests;
 };
 
 // Loads a host description; on failure returns null and sets error to one
@@ -203,10 +248,16 @@ const Region *FindRegion(const Chip &chip, uint32_t code);
 bool ReadRegion(const Host &host, Chip &chip, const Region &r, uint64_t off, uint8_t *out, size_t len);
 bool WriteRegion(Host &host, Chip &chip, const Region &r, uint64_t off, const uint8_t *data, size_t len);
 bool ReadFlash(const Host &host, Chip &chip, uint64_t off, uint8_t *out, size_t len);
+// Whether the written contents of a region (its copy in read-only mode, else
+// its state file) start with exactly data; false when there are none.
+bool WrittenRegionHolds(const Host &host, Chip &chip, const Region &r, const uint8_t *data, size_t len);
 bool WriteFlash(Host &host, Chip &chip, uint64_t off, const uint8_t *data, size_t len);
-// Initial contents of a region; empty when its file can't be read.
-Bytes GenerateRegion(const Region &r);
+// Copies the bytes of src, placed at offset `at` of a region, that fall into
+// the window [off, off + len) of the region held in out.
+void PutPiece(uint8_t *out, uint64_t off, size_t len, uint64_t at, const uint8_t *src, size_t n);
 uint32_t RegionSource(const Host &host, const Chip &chip, const Region &r);
+// A PCI VPD image padded with zeros (or cut) to size bytes; size 0: as long
+// as its fields make it.
 Bytes BuildVpd(const std::string &id, const std::vector<std::pair<std::string, std::string>> &ro,
                const std::vector<std::pair<std::string, std::string>> &rw, size_t size);
 
@@ -221,9 +272,10 @@ TVX_ACTIVE_REGIONS DeriveFromRecords(const Host &host, Chip &chip, bool &known, 
 // Dual-bank chips (sim_dualbank.cpp): a chip with image status regions
 // 0x95 and 0x96.
 bool IsDualBank(const Chip &chip);
-// Memo block and descriptor table over generated region contents.
+// Memo block and descriptor table over generated region contents: puts
+// what falls into the window [off, off + len) of the region into out.
 bool HasGeneratedOverlay(const RegionInit &in);
-void ApplyDualBankContents(const Region &r, Bytes &b);
+void ApplyDualBankContents(const Region &r, uint64_t off, uint8_t *out, size_t len);
 // The running set's versions: latched on first use (from the state folder
 // when an earlier process left it there, else from the records).
 const FlashVersions &RunningVersions(const Host &host, Chip &chip);
@@ -231,5 +283,12 @@ const FlashVersions &RunningVersions(const Host &host, Chip &chip);
 void RelatchRunningSet(const Host &host, Chip &chip);
 
 uint64_t Fnv1a64(const uint8_t *data, size_t len);
+
+// Makes the lookup tables of a port's targets and their LUNs (sim_scsi.cpp),
+// once its targets are known.
+void IndexTargets(Port &p);
+// The target answering at a port name, and a LUN of a target (null: none).
+Target *FindTarget(Port &p, const uint8_t portWwn[8]);
+Lun *FindLun(Target &t, uint16_t lun);
 
 } // namespace tsim

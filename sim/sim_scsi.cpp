@@ -11,17 +11,56 @@ namespace tsim {
 
 namespace {
 
-Target *FindTarget(Port &p, const TVX_SCSI_ADDRESS *a) {
-    for (Target &t : p.targets)
-        if (std::memcmp(t.portWwn, a->PortWWN, 8) == 0) return &t;
-    return nullptr;
+uint64_t WwnKey(const uint8_t w[8]) {
+    uint64_t k = 0;
+    for (int i = 0; i < 8; ++i)
+        k = k << 8 | w[i];
+    return k;
+}
+
+} // namespace
+
+void IndexTargets(Port &p) {
+    p.targetsByWwn.clear();
+    p.discoveredTargets.clear();
+    p.lastTarget = SIZE_MAX;
+    for (uint32_t i = 0; i < p.targets.size(); ++i) {
+        Target &t = p.targets[i];
+        p.targetsByWwn.emplace_back(WwnKey(t.portWwn), i);
+        if (t.discovered) p.discoveredTargets.push_back(i);
+        t.lunsInOrder = true;
+        t.lunsByNumber.clear();
+        for (size_t k = 0; k < t.luns.size() && t.lunsInOrder; ++k)
+            t.lunsInOrder = t.luns[k].number == k;
+        if (!t.lunsInOrder) {
+            for (uint32_t k = 0; k < t.luns.size(); ++k)
+                t.lunsByNumber.emplace_back(t.luns[k].number, k);
+            std::sort(t.lunsByNumber.begin(), t.lunsByNumber.end());
+        }
+    }
+    std::sort(p.targetsByWwn.begin(), p.targetsByWwn.end());
+}
+
+// A command goes to the first target of the list with that port name and
+// the first LUN with that number, as a walk of the lists would find them.
+Target *FindTarget(Port &p, const uint8_t portWwn[8]) {
+    const uint64_t key = WwnKey(portWwn);
+    // Commands come in runs to one target: the last one found is tried first.
+    if (p.lastTarget < p.targets.size() && p.lastTargetKey == key) return &p.targets[p.lastTarget];
+    auto it = std::lower_bound(p.targetsByWwn.begin(), p.targetsByWwn.end(), std::make_pair(key, uint32_t(0)));
+    if (it == p.targetsByWwn.end() || it->first != key) return nullptr;
+    p.lastTarget = it->second;
+    p.lastTargetKey = key;
+    return &p.targets[it->second];
 }
 
 Lun *FindLun(Target &t, uint16_t lun) {
-    for (Lun &l : t.luns)
-        if (l.number == lun) return &l;
-    return nullptr;
+    if (t.lunsInOrder) return lun < t.luns.size() ? &t.luns[lun] : nullptr;
+    auto it = std::lower_bound(t.lunsByNumber.begin(), t.lunsByNumber.end(), std::make_pair(lun, uint32_t(0)));
+    return it != t.lunsByNumber.end() && it->first == lun ? &t.luns[it->second] : nullptr;
 }
+
+namespace {
 
 void FillSense(uint8_t *sense, uint32_t senseSize, uint8_t key, uint8_t asc, uint8_t ascq) {
     if (!sense || senseSize == 0) return;
@@ -52,7 +91,7 @@ Target *Address(Port &p, const TVX_SCSI_ADDRESS *a, TVX_STATUS &st) {
         st = TVX_ERR_INVALID_PARAMETER;
         return nullptr;
     }
-    Target *t = FindTarget(p, a);
+    Target *t = FindTarget(p, a->PortWWN);
     if (!t) st = TVX_ERR_SCSI_TRANSPORT; // nobody answers at that port name
     return t;
 }
@@ -69,7 +108,8 @@ void PutBe(uint8_t *p, uint64_t v, int bytes) {
 TVX_STATUS TestUnitReady(Target &t, uint16_t lun, uint8_t *sense, uint32_t senseSize) {
     Lun *l = FindLun(t, lun);
     if (!l) return Check(sense, senseSize, 5, 0x25, 0);
-    ScsiAnswer a = l->turPos < l->tur.size() ? l->tur[l->turPos++] : l->turThen;
+    ScsiAnswer a;
+    if (LunScript *s = l->script.get()) a = s->turPos < s->tur.size() ? s->tur[s->turPos++] : s->turThen;
     if (a.status == TVX_STATUS_OK && l->reserved) return TVX_ERR_RESERVATION;
     return Answer(a, sense, senseSize);
 }
@@ -78,8 +118,8 @@ TVX_STATUS Capacity(Target &t, uint16_t lun, bool sixteen, uint8_t *data, uint32
                     uint32_t senseSize) {
     Lun *l = FindLun(t, lun);
     if (!l) return Check(sense, senseSize, 5, 0x25, 0);
-    if (l->capacityPos < l->capacity.size()) {
-        ScsiAnswer a = l->capacity[l->capacityPos++];
+    if (LunScript *s = l->script.get(); s && s->capacityPos < s->capacity.size()) {
+        ScsiAnswer a = s->capacity[s->capacityPos++];
         if (a.status != TVX_STATUS_OK) return Answer(a, sense, senseSize);
     }
     if (l->reserved) return TVX_ERR_RESERVATION;

@@ -74,7 +74,10 @@ class VpdHost : public ::testing::Test {
         fs::create_directories(dir_);
         std::string list;
         for (const auto &[code, bytes] : regions) {
-            const std::string name = "r" + std::to_string(code) + ".bin";
+            // Built by appends: gcc 12 at -O2 warns (-Wrestrict) on "r" + to_string(...).
+            std::string name = "r";
+            name += std::to_string(code);
+            name += ".bin";
             std::ofstream(dir_ / name, std::ios::binary) << bytes;
             list += R"({"code": )" + std::to_string(code) + R"(, "size": )" + std::to_string(bytes.size()) +
                     R"(, "file": ")" + name + R"("}, )";
