@@ -11,10 +11,7 @@
 #include "inventory/adapters_table.h"
 #include "inventory/blowfish.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    fuzz::Silence();
-    return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int *, char ***) { return fuzz::QuietStart(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider in(data, size);

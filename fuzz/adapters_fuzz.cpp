@@ -8,10 +8,7 @@
 #include "fuzz_common.h"
 #include "inventory/adapters_table.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    fuzz::Silence();
-    return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int *, char ***) { return fuzz::QuietStart(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider in(data, size);

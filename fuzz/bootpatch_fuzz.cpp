@@ -13,10 +13,7 @@ const char *const kHwTypes[] = {"CXR2532", "CXR2432", "CXR2422", "CXR2312", "CXR
 const char *const kDeviceTexts[] = {"2532", "2432", "2312", "2322", "8432", "2261", "2071", "8020", "ZZZZ"};
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    fuzz::Silence();
-    return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int *, char ***) { return fuzz::QuietStart(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider in(data, size);

@@ -8,10 +8,7 @@
 #include "fuzz_common.h"
 #include "update/flashctr.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    fuzz::Silence();
-    return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int *, char ***) { return fuzz::QuietStart(); }
 
 namespace {
 // Every text field of an entry is terminated inside its array.

@@ -9,10 +9,7 @@
 #include "image/helpers.h"
 #include "image/mbi_version.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    fuzz::Silence();
-    return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int *, char ***) { return fuzz::QuietStart(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider in(data, size);

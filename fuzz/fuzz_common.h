@@ -23,6 +23,13 @@ inline void Silence() {
     g_bDebug = 0;
 }
 
+// The start of a target that needs no more than a quiet console:
+//   extern "C" int LLVMFuzzerInitialize(int *, char ***) { return fuzz::QuietStart(); }
+inline int QuietStart() {
+    Silence();
+    return 0;
+}
+
 // A per-process scratch folder below /dev/shm (or the temporary folder).
 inline const std::string &ScratchDir() {
     // Never destroyed: the exit handler below still needs it.

@@ -15,10 +15,7 @@ const uint16_t kDevices[] = {0x2532, 0x2432, 0x2422, 0x2312, 0x2322, 0x8432, 0x8
 const char *const kHwTypes[] = {"CXR2532", "CXR2432", "CXR2422", "CXR8001", "CXR2312", "CXR"};
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    fuzz::Silence();
-    return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int *, char ***) { return fuzz::QuietStart(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider in(data, size);

@@ -9,21 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "fuzz_common.h"
 #include "multiregion/capabilities.h"
 #include "multiregion/imgstatus.h"
 #include "multiregion/online_sets.h"
 
-#define ONLINE_CHECK(cond)                                                                                             \
-    do {                                                                                                               \
-        if (!(cond)) std::abort();                                                                                     \
-    } while (0)
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    g_bSilent = 1;
-    g_bDebug = 0;
-    return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int *, char ***) { return fuzz::QuietStart(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::span<const uint8_t> in(data, size);
@@ -32,16 +23,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         in.subspan(primary.size()).first(std::min<size_t>(size - primary.size(), 16));
 
     const FenwarSetChoice c = ChooseFenwarSet(primary, secondary);
-    ONLINE_CHECK(c.writeSet != c.runningSet);
+    FUZZ_CHECK(c.writeSet != c.runningSet);
     const ImageStatusView p = CoreViewImageStatus(c.primary, IMAGE_STATUS_SIGNATURE_FENWAR);
     const ImageStatusView s = CoreViewImageStatus(c.secondary, IMAGE_STATUS_SIGNATURE_FENWAR);
-    ONLINE_CHECK(p.valid && s.valid);
-    ONLINE_CHECK(CoreDecideActiveSet(p, s, nullptr) == c.writeSet);
+    FUZZ_CHECK(p.valid && s.valid);
+    FUZZ_CHECK(CoreDecideActiveSet(p, s, nullptr) == c.writeSet);
 
     const FenwarOfflineRecords o = FenwarOfflineStatusRecords(primary, secondary);
     const ImageStatusView op = CoreViewImageStatus(o.primary, IMAGE_STATUS_SIGNATURE_FENWAR);
     const ImageStatusView os = CoreViewImageStatus(o.secondary, IMAGE_STATUS_SIGNATURE_FENWAR);
-    if (o.change) ONLINE_CHECK(op.valid && os.valid && CoreDecideActiveSet(op, os, nullptr) == 1);
+    if (o.change) FUZZ_CHECK(op.valid && os.valid && CoreDecideActiveSet(op, os, nullptr) == 1);
 
     uint64_t attributes = 0;
     GetFirmwareAttribute(in, FW_ATTRIBUTE_SUPPORT_FENWAR, &attributes);
@@ -54,13 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (CorePreserveFCBrdCfgData(&dev, running, fresh) == 0) {
         uint32_t dwords =
             uint32_t(fresh[12]) | uint32_t(fresh[13]) << 8 | uint32_t(fresh[14]) << 16 | uint32_t(fresh[15]) << 24;
-        ONLINE_CHECK(uint64_t(dwords) * 4 <= fresh.size());
-        ONLINE_CHECK(CoreValidateChecksum32(fresh, size_t(dwords) * 4) == 0);
+        FUZZ_CHECK(uint64_t(dwords) * 4 <= fresh.size());
+        FUZZ_CHECK(CoreValidateChecksum32(fresh, size_t(dwords) * 4) == 0);
     }
 
     const std::string text(reinterpret_cast<const char *>(data), size);
     LibraryVersion v;
-    if (ParseLibraryVersion(text.c_str(), v)) ONLINE_CHECK(v.major >= 0 && v.minor >= 0 && v.build >= 0);
+    if (ParseLibraryVersion(text.c_str(), v)) FUZZ_CHECK(v.major >= 0 && v.minor >= 0 && v.build >= 0);
     isWindowsServerFECImplDriverVersion(text.c_str());
     return 0;
 }

@@ -2,6 +2,9 @@
 // start-up, over a file of the input's bytes.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -37,7 +40,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (f != nullptr) {
         const char *value = PrefGetProperty(f, key.c_str());
         if (value != nullptr) FUZZ_CHECK(std::strlen(value) < 512);
+        // The readers answer from the file as read at start-up, the same
+        // number as the lookup in the file (leading digits, clamped).
+        long long expected = value != nullptr ? std::strtoll(value, nullptr, 10) : 0;
+        expected = std::clamp<long long>(expected, INT_MIN, INT_MAX);
         std::fclose(f);
+        int v = -1;
+        FUZZ_CHECK(PrefGetIntProperty(key.c_str(), &v) == 0);
+        FUZZ_CHECK(v == expected);
     }
     return 0;
 }

@@ -14,14 +14,12 @@
 // - every written byte is the patched image's, or the region's current
 //   contents where the image does not reach;
 // - success (0 or 201) only after writes that all succeeded.
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "fuzz_common.h"
+#include "fake_library.h"
 #include "imagekit/imagekit.h"
 #include "inventory/tvxdevice.h"
 #include "update/optionrom.h"
@@ -50,30 +48,17 @@ struct Write {
     std::vector<uint8_t> data;
 };
 
-// The fake library's state for one input.
+// The fake library's state for one input (the answers and the reads are
+// fuzz::g_library's).
 struct Fake {
-    FuzzedDataProvider *in = nullptr;
     std::vector<TVX_REGION_ENTRY> layout;
-    // Last answer to each value read before the first write:
-    // "<function> <parameter or region>" -> status.
-    std::map<std::string, uint32_t> lastRead;
     std::map<uint32_t, std::vector<uint8_t>> readBack; // contents given per region
     std::vector<Write> writes;
 
-    // Most answers are success; the input picks the others.
-    uint32_t Answer(const uint32_t (&failures)[5]) {
-        const uint8_t b = in->ConsumeIntegral<uint8_t>();
-        return b < 200 ? TVX_STATUS_OK : failures[b % 5];
-    }
     const TVX_REGION_ENTRY *Find(uint32_t region) const {
         for (const auto &e : layout)
             if (e.Region == region) return &e;
         return nullptr;
-    }
-    // A read-side answer, remembered until the first write.
-    uint32_t Read(const char *fn, uint32_t key, uint32_t st) {
-        if (writes.empty()) lastRead[std::string(fn) + " " + std::to_string(key)] = st;
-        return st;
     }
 };
 
@@ -88,22 +73,9 @@ uint8_t ContentByte(uint32_t region, size_t i) { return static_cast<uint8_t>((i 
 // library's for this executable).
 extern "C" {
 
-TVX_STATUS TvxGetErrorString(TVX_STATUS status, char *text, uint32_t size) {
-    if (text != nullptr && size > 0) std::snprintf(text, size, "status 0x%08X", status);
-    return TVX_STATUS_OK;
-}
-
-TVX_STATUS TvxGetVariableValue(uint32_t handle, const uint8_t *, uint32_t param, uint32_t *value) {
-    if (handle != kHandle || value == nullptr) return TVX_ERR_INVALID_PARAMETER;
-    const uint32_t st = g_fake.Read("TvxGetVariableValue", param, g_fake.Answer(kReadAnswers));
-    if (st != TVX_STATUS_OK) return st;
-    *value = param == TVX_NVRAM_PARAM_SSVID ? kSsvid : param == TVX_NVRAM_PARAM_SSDID ? kSsdid : 0;
-    return TVX_STATUS_OK;
-}
-
 TVX_STATUS TvxGetOptionRomLayout(uint32_t handle, uint32_t, TVX_OPTION_ROM_LAYOUT *layout) {
     if (handle != kHandle || layout == nullptr || layout->Size < 8) return TVX_ERR_INVALID_PARAMETER;
-    const uint32_t st = g_fake.Read("TvxGetOptionRomLayout", 0, g_fake.Answer(kReadAnswers));
+    const uint32_t st = fuzz::g_library.Read("TvxGetOptionRomLayout", 0, fuzz::g_library.Answer(kReadAnswers));
     if (st != TVX_STATUS_OK) return st;
     const size_t room = (layout->Size - 8) / sizeof(TVX_REGION_ENTRY);
     const size_t n = g_fake.layout.size();
@@ -116,9 +88,9 @@ TVX_STATUS TvxGetOptionRomLayout(uint32_t handle, uint32_t, TVX_OPTION_ROM_LAYOU
 TVX_STATUS TvxGetOptionRomEx(uint32_t handle, uint32_t, uint8_t *buffer, uint32_t size, uint32_t region) {
     if (handle != kHandle || buffer == nullptr) return TVX_ERR_INVALID_PARAMETER;
     const TVX_REGION_ENTRY *e = g_fake.Find(region);
-    if (e == nullptr) return g_fake.Read("TvxGetOptionRomEx", region, TVX_ERR_INVALID_REGION);
-    if (size == 0 || size > e->Size) return g_fake.Read("TvxGetOptionRomEx", region, TVX_ERR_INVALID_SIZE);
-    const uint32_t st = g_fake.Read("TvxGetOptionRomEx", region, g_fake.Answer(kReadAnswers));
+    if (e == nullptr) return fuzz::g_library.Read("TvxGetOptionRomEx", region, TVX_ERR_INVALID_REGION);
+    if (size == 0 || size > e->Size) return fuzz::g_library.Read("TvxGetOptionRomEx", region, TVX_ERR_INVALID_SIZE);
+    const uint32_t st = fuzz::g_library.Read("TvxGetOptionRomEx", region, fuzz::g_library.Answer(kReadAnswers));
     if (st != TVX_STATUS_OK) return st;
     std::vector<uint8_t> &given = g_fake.readBack[region];
     given.resize(size);
@@ -131,8 +103,9 @@ static TVX_STATUS FakeWrite(const uint8_t *buffer, uint32_t size, uint32_t regio
     // Guard against a size the buffer cannot back before copying it.
     const TVX_REGION_ENTRY *e = g_fake.Find(region);
     FUZZ_CHECK(e != nullptr && size != 0 && size == e->Size);
-    Write w{region, size, g_fake.Answer(kWriteAnswers), std::vector<uint8_t>(buffer, buffer + size)};
+    Write w{region, size, fuzz::g_library.Answer(kWriteAnswers), std::vector<uint8_t>(buffer, buffer + size)};
     g_fake.writes.push_back(std::move(w));
+    fuzz::g_library.written = true;
     return g_fake.writes.back().status;
 }
 
@@ -151,6 +124,7 @@ TVX_STATUS TvxUpdateOptionRomEx2(uint32_t handle, uint32_t, const uint8_t *buffe
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzz::Silence();
     setenv("TARNIK_NO_SLEEP", "1", 1);
+    fuzz::g_library.Configure(kHandle, kSsvid, kSsdid, kReadAnswers);
     g_images[0] = imagekit::BuildMultiboot(imagekit::MultibootSpec{});
     std::vector<uint8_t> boot = imagekit::BuildChain(imagekit::BootChainSpecs("2532", 0x2532, {}, true, true, true));
     boot.resize(imagekit::kBootRegionSize, 0xFF);
@@ -162,7 +136,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider in(data, size);
     g_fake = Fake{};
-    g_fake.in = &in;
+    fuzz::g_library.Reset(in);
 
     // The layout: the 1 MiB multi-boot layout, the 23xx one, or entries of
     // the input's choosing.
@@ -186,17 +160,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static const char *const kWords[] = {"all", "boot", "fw", nullptr, "ALL"};
     const char *word = in.PickValueInArray(kWords);
     std::vector<uint8_t> image;
-    if (imageKind < 3) {
-        image = g_images[imageKind];
-        const size_t flips = in.ConsumeIntegralInRange<size_t>(0, 4);
-        for (size_t i = 0; i < flips; ++i) {
-            const size_t at = in.ConsumeIntegralInRange<size_t>(0, image.size() - 1);
-            image[at] = in.ConsumeIntegral<uint8_t>();
-        }
-        if (in.ConsumeBool()) image.resize(in.ConsumeIntegralInRange<size_t>(0, image.size()));
-    } else {
-        image = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 4096));
-    }
+    if (imageKind < 3)
+        image = fuzz::MutatedImage(in, g_images[imageKind]);
+    else
+        image = fuzz::RawImage(in);
     const std::string path = fuzz::WriteScratch("image.bin", image.data(), image.size());
 
     TVXDevice device{};
@@ -218,11 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // a read still answering "resetting" when the program moved on was
     // given up on, a failure as well.
     const auto &writes = g_fake.writes;
-    for (const auto &[what, status] : g_fake.lastRead) {
-        if (status == TVX_STATUS_OK || writes.empty()) continue;
-        std::fprintf(stderr, "written after a failed %s (0x%x)\n", what.c_str(), status);
-        FUZZ_CHECK(writes.empty());
-    }
+    fuzz::g_library.CheckNoWriteAfterFailedRead();
 
     // What the writes must carry: the image patched for this adapter over
     // the region's current contents.

@@ -8,13 +8,10 @@
 // - what is written is the file as the program's own check patches it for
 //   the board, and only when that check passes;
 // - success (0 or 201) only after a write that succeeded.
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <cstring>
-#include <map>
 #include <vector>
 
-#include "fuzz_common.h"
+#include "fake_library.h"
 #include "imagekit/imagekit.h"
 #include "inventory/tvxdevice.h"
 #include "update/optionrom.h"
@@ -29,15 +26,11 @@ constexpr uint16_t kSsdid = 0x0101;
 const uint32_t kFailures[] = {TVX_ERR_GENERAL, TVX_ERR_FLASH_WRITE, TVX_ERR_BUSY, TVX_ERR_RESET_DISABLED,
                               TVX_ERR_INVALID_SIZE};
 
+// The writes and their answers of one input (the answers and the reads
+// are fuzz::g_library's).
 struct Fake {
-    FuzzedDataProvider *in = nullptr;
-    std::map<uint32_t, uint32_t> lastIdRead; // parameter -> last answer before the write
     std::vector<std::vector<uint8_t>> writes;
     std::vector<uint32_t> answers;
-    uint32_t Answer() {
-        const uint8_t b = in->ConsumeIntegral<uint8_t>();
-        return b < 200 ? TVX_STATUS_OK : kFailures[b % 5];
-    }
 };
 
 Fake g_fake;
@@ -49,24 +42,11 @@ std::vector<uint8_t> g_images[2];
 // library's for this executable).
 extern "C" {
 
-TVX_STATUS TvxGetErrorString(TVX_STATUS status, char *text, uint32_t size) {
-    if (text != nullptr && size > 0) std::snprintf(text, size, "status 0x%08X", status);
-    return TVX_STATUS_OK;
-}
-
-TVX_STATUS TvxGetVariableValue(uint32_t handle, const uint8_t *, uint32_t param, uint32_t *value) {
-    if (handle != kHandle || value == nullptr) return TVX_ERR_INVALID_PARAMETER;
-    const uint32_t st = g_fake.Answer();
-    if (g_fake.writes.empty()) g_fake.lastIdRead[param] = st;
-    if (st != TVX_STATUS_OK) return st;
-    *value = param == TVX_NVRAM_PARAM_SSVID ? kSsvid : param == TVX_NVRAM_PARAM_SSDID ? kSsdid : 0;
-    return TVX_STATUS_OK;
-}
-
 TVX_STATUS TvxUpdateOptionRom(uint32_t handle, uint32_t, const uint8_t *buffer, uint32_t size) {
     if (handle != kHandle || buffer == nullptr) return TVX_ERR_INVALID_PARAMETER;
     g_fake.writes.emplace_back(buffer, buffer + size);
-    g_fake.answers.push_back(g_fake.Answer());
+    fuzz::g_library.written = true;
+    g_fake.answers.push_back(fuzz::g_library.Answer(kFailures));
     return g_fake.answers.back();
 }
 
@@ -75,6 +55,7 @@ TVX_STATUS TvxUpdateOptionRom(uint32_t handle, uint32_t, const uint8_t *buffer, 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzz::Silence();
     setenv("TARNIK_NO_SLEEP", "1", 1);
+    fuzz::g_library.Configure(kHandle, kSsvid, kSsdid, kFailures);
     static const char kTable[] = "0x0101,0x1D7A,CXR2312,Single port 2Gb FC HBA,TRUE\n";
     fuzz::WriteScratch("adapters.properties", reinterpret_cast<const uint8_t *>(kTable), sizeof kTable - 1);
     std::snprintf(g_szConfigPath, sizeof g_szConfigPath, "%s", fuzz::ScratchDir().c_str());
@@ -90,21 +71,14 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider in(data, size);
     g_fake = Fake{};
-    g_fake.in = &in;
+    fuzz::g_library.Reset(in);
 
     const uint8_t imageKind = in.ConsumeIntegralInRange<uint8_t>(0, 2);
     std::vector<uint8_t> image;
-    if (imageKind < 2) {
-        image = g_images[imageKind];
-        const size_t flips = in.ConsumeIntegralInRange<size_t>(0, 4);
-        for (size_t i = 0; i < flips; ++i) {
-            const size_t at = in.ConsumeIntegralInRange<size_t>(0, image.size() - 1);
-            image[at] = in.ConsumeIntegral<uint8_t>();
-        }
-        if (in.ConsumeBool()) image.resize(in.ConsumeIntegralInRange<size_t>(0, image.size() + 16), 0xFF);
-    } else {
-        image = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 4096));
-    }
+    if (imageKind < 2)
+        image = fuzz::MutatedImage(in, g_images[imageKind], 16, 0xFF);
+    else
+        image = fuzz::RawImage(in);
     const std::string path = fuzz::WriteScratch("rom.bin", image.data(), image.size());
 
     TVXDevice device{};
@@ -114,11 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     const int result = DoStdBiosUpdate(&device, path.c_str());
     const auto &writes = g_fake.writes;
-    for (const auto &[param, status] : g_fake.lastIdRead) {
-        if (status == TVX_STATUS_OK || writes.empty()) continue;
-        std::fprintf(stderr, "written after a failed read of NVRAM parameter %u (0x%x)\n", param, status);
-        FUZZ_CHECK(writes.empty());
-    }
+    fuzz::g_library.CheckNoWriteAfterFailedRead();
     FUZZ_CHECK(writes.size() <= 1);
 
     // The program's own check on a copy, with the board's true IDs.

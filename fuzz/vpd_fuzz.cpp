@@ -12,10 +12,7 @@ namespace {
 const char *const kKeywords[] = {"SN", "PN", "EC", "MN", "V9", "VV", "RM", "RV", "YA", "V1"};
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    fuzz::Silence();
-    return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int *, char ***) { return fuzz::QuietStart(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider in(data, size);

@@ -43,14 +43,17 @@ const char *LevelWord(int level) {
     }
 }
 
+bool OutputLevelShown(int level) { return !g_bSilent && (level != LEVEL_DEBUG || g_bDebug); }
+
 void WriteLevelLine(int level, const char *text, FILE *console) {
-    if (g_bSilent || text == nullptr) return;
-    char stamp[128];
-    TimeStamp(stamp, sizeof stamp);
+    // A line that is not shown costs neither a time stamp nor a write.
+    if (text == nullptr || !OutputLevelShown(level)) return;
     if (g_pLogFile != nullptr) {
         if (level == LEVEL_PLAIN) {
             std::fprintf(g_pLogFile, "%s\n", text);
-        } else if (level != LEVEL_DEBUG || g_bDebug) {
+        } else {
+            char stamp[128];
+            TimeStamp(stamp, sizeof stamp);
             std::fprintf(g_pLogFile, "%s: %s\n", stamp, text);
         }
         std::fflush(g_pLogFile);
@@ -62,8 +65,6 @@ void WriteLevelLine(int level, const char *text, FILE *console) {
     } else if (level == LEVEL_ERROR) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s: %s\n", LevelWord(level), text);
-    } else if (level == LEVEL_DEBUG) {
-        if (g_bDebug) std::fprintf(stdout, "%s: %s\n", LevelWord(level), text);
     } else {
         std::fprintf(stdout, "%s: %s\n", LevelWord(level), text);
     }
@@ -71,7 +72,8 @@ void WriteLevelLine(int level, const char *text, FILE *console) {
 }
 
 void OutputLevelMessage(int level, const char *format, ...) {
-    if (format == nullptr) return;
+    // Checked before formatting: most Debug lines are not shown.
+    if (format == nullptr || !OutputLevelShown(level)) return;
     char buffer[256];
     va_list args;
     va_start(args, format);
@@ -108,15 +110,14 @@ void OutputText(const char *text) {
 }
 
 int CoreTrace(int level, const char *format, ...) {
-    if (format == nullptr) return 0;
+    // Only level 0 is ever written: the other levels are not formatted.
+    if (format == nullptr || level != 0 || g_bCoreTraceOff) return 0;
     char buffer[512];
     va_list args;
     va_start(args, format);
     FormatInto(buffer, sizeof buffer, format, args);
     va_end(args);
-    if (level == 0 && !g_bCoreTraceOff) {
-        std::fprintf(stdout, "%s\n", buffer);
-        std::fflush(stdout);
-    }
+    std::fprintf(stdout, "%s\n", buffer);
+    std::fflush(stdout);
     return 0;
 }

@@ -23,6 +23,10 @@ enum : int {
 
 const char *LevelWord(int level);
 
+// Whether a message of this level is written now (not silent; Debug only
+// with g_bDebug). The output functions check it before any formatting.
+bool OutputLevelShown(int level);
+
 // Formats into a 256-character buffer (longer texts are cut) and writes it
 // at its level: console (stdout, Error to stderr) or the log file.
 void OutputLevelMessage(int level, const char *format, ...) TF_PRINTF(2, 3);
@@ -31,7 +35,8 @@ void WriteLevelLine(int level, const char *text, FILE *console);
 void OutputMessage(const char *format, ...) TF_PRINTF(1, 2);
 // First half of a progress line: no newline on the console.
 void OutputText(const char *text);
-// Internal trace channel of the lower layers: only level 0 is written.
+// Internal trace channel of the lower layers: only level 0 is written (the
+// other levels return before formatting).
 int CoreTrace(int level, const char *format, ...) TF_PRINTF(2, 3);
 // Off switch of CoreTrace (suppresses level 0 too); nothing sets it.
 extern int g_bCoreTraceOff;

@@ -28,10 +28,9 @@ constexpr Keyword kTeskKeywords[] = {
 constexpr uint32_t kTeskRegion = LARK_BOARD_CONFIG;
 constexpr int kSsidCount = 8;
 
-bool IsTeskAdapter(const TVXDevice *device) {
-    int t = GetCxrType(device);
-    return t == 21 || t == 24;
-}
+bool IsTeskType(int cxrType) { return cxrType == 21 || cxrType == 24; }
+
+bool IsTeskAdapter(const TVXDevice *device) { return IsTeskType(GetCxrType(device)); }
 
 void ReadSsids(std::span<const uint8_t> area, uint32_t ssid[kSsidCount]) {
     for (int i = 0; i < kSsidCount; ++i)
@@ -67,6 +66,17 @@ void TeskFailureMessage(const TVXDevice *device, const char *path, int status) {
 }
 
 int UpdateTeskRun(TVXDevice *device, const char *path) { return UpdateTeskAdapterBrdCfgFromDatFile(device, path); }
+
+// The build of the board configuration update on the file's bytes. The
+// file was chosen by the subsystem IDs already and the build checks it by
+// the SSID table: it needs only the port, so the IDs are not read again (a
+// failed second read would be ignored right before the write).
+int BuildTeskRegion(TVXDevice *device, const char *, std::span<const uint8_t> file, std::span<uint8_t> region,
+                    std::span<uint8_t>) {
+    AdapterFacts facts;
+    facts.port = AdapterPort(device);
+    return BuildTeskBoardConfig(file, facts, region);
+}
 
 } // namespace
 
@@ -153,73 +163,27 @@ int updateTeskBoardConfigBuffer(TVXDevice *device, const char *path, uint8_t *im
 }
 
 int UpdateTeskAdapterBrdCfgFromDatFile(TVXDevice *device, const char *path) {
-    if (device == nullptr) {
-        OutputMessage("%s", "Unable to find the selected HBA!");
-        return DAT_NO_ADAPTER;
-    }
-    if (IsVirtualPort(device)) {
-        VirtualPortMessage(device);
-        return 286;
-    }
-    if (!IsTeskAdapter(device)) {
-        NotSupportedMessage(device);
-        return 121;
-    }
-    uint16_t chipType = 0;
-    if (isAdapterSupported(device, &chipType) == 0) {
-        UnsupportedMessage(device);
-        return 7;
-    }
-    const char *name = path != nullptr ? path : "";
-    long fileSize = DataFileSize(name);
-    OutputLevelMessage(LEVEL_DEBUG, "UpdateTeskAdapterBrdCfgFromDatFile: getFileSize returns %ld with status %d",
-                       fileSize < 0 ? 0 : fileSize, fileSize < 0 ? 1 : 0);
-    std::vector<uint8_t> file;
-    int st = fileSize < 0 ? DAT_CANNOT_OPEN : ReadDataFile(name, file);
-    if (st == DAT_CANNOT_OPEN) {
-        OutputMessage("Failed to open file %s for reading!", name);
-        return DAT_CANNOT_OPEN;
-    }
-    if (st != DAT_OK) {
-        TeskFailureMessage(device, name, st);
-        return st;
-    }
-    uint32_t size = 0;
-    st = GetOptionROMRegionSize(device, kTeskRegion, &size);
-    if (st != 0) return st;
-    std::vector<uint8_t> region;
-    if (!AllocBuffer(region, size)) {
-        OutputMessage("%s", "Memory allocation error!");
-        return DAT_NO_MEMORY;
-    }
-    st = getHBAOptionROMInfos(device, region, kTeskRegion);
-    if (st != 0) {
-        RegionReadMessage(device);
-        return st;
-    }
-    // The file was chosen by the subsystem IDs already and the build checks
-    // it by the SSID table: it needs only the port, so the IDs are not read
-    // again (a failed second read would be ignored right before the write).
-    AdapterFacts facts;
-    facts.port = AdapterPort(device);
-    st = BuildTeskBoardConfig(file, facts, region);
-    if (st != DAT_OK) {
-        TeskFailureMessage(device, name, st);
-        return st;
-    }
-    char text[300];
-    std::snprintf(text, sizeof text, "Updating Board Config parameters of HBA instance %d - %s...",
-                  static_cast<int>(device->instance), ModelText(device).c_str());
-    OutputText(text);
-    uint32_t wr = AppUpdateOptionRomEx2(device, region.data(), kTeskRegion, size, 0);
-    // 0x20000100: written, the chip is reset at the next reboot.
-    if (wr != TVX_STATUS_OK && wr != TVX_RESULT_RESET_DISABLED) {
-        OutputMessage("Unable to update %s of HBA %d. Error 0x%x (%s)!", "Board Config Parameters",
-                      static_cast<int>(device->instance), wr, LibraryErrorText(wr).c_str());
-        return 1801;
-    }
-    OutputMessage("%s", "Success");
-    return 0;
+    static const RegionRebuild spec = {
+        "UpdateTeskAdapterBrdCfgFromDatFile",
+        kTeskRegion,
+        IsTeskType,
+        true,
+        false,
+        true,
+        true,
+        false,
+        false,
+        ReadBoardConfigRegion,
+        BuildTeskRegion,
+        TeskFailureMessage,
+        "Board Config parameters",
+        "Board Config Parameters",
+        "Success",
+        WriteBoardConfigRegion,
+        1801,
+        0,
+    };
+    return RebuildRegionFromDataFile(spec, device, path);
 }
 
 int UpdateCNABoardConfigFromFileToAllHBAs(const char *fileName) {

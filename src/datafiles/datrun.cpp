@@ -3,6 +3,7 @@
 
 #include "datafiles/datrun.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -11,8 +12,10 @@
 
 #include "app/output.h"
 #include "app/settings.h"
+#include "inventory/adapters_table.h"
 #include "inventory/cxrtype.h"
 #include "oss/oss.h"
+#include "update/flashregion.h"
 #include "update/policy.h"
 
 namespace datfile {
@@ -31,13 +34,23 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 AdapterFacts GetAdapterFacts(const TVXDevice *device) {
     AdapterFacts f;
     if (device == nullptr) return f;
-    f.ssvid = GetNvramSubsysVendorId(device);
-    f.ssdid = GetNvramSubsysDeviceId(device);
+    uint32_t ssvid = 0;
+    uint32_t ssdid = 0;
+    f.idsRead = TvxGetVariableValue(device->handle, device->nvram1, TVX_NVRAM_PARAM_SSVID, &ssvid) == TVX_STATUS_OK;
+    f.idsRead = TvxGetVariableValue(device->handle, device->nvram1, TVX_NVRAM_PARAM_SSDID, &ssdid) == TVX_STATUS_OK &&
+                f.idsRead;
+    f.ssvid = f.idsRead ? static_cast<uint16_t>(ssvid) : 0;
+    f.ssdid = f.idsRead ? static_cast<uint16_t>(ssdid) : 0;
     f.cxrType = GetCxrType(device);
     f.chipRevision = device->chipProperty.ChipType;
     f.instance = device->instance;
     f.port = AdapterPort(device);
     return f;
+}
+
+int UnreadableIds(const char *trace) {
+    OutputLevelMessage(LEVEL_DEBUG, "%s: subsystem IDs of the adapter unreadable", trace);
+    return DAT_SSID_MISMATCH;
 }
 
 int AdapterPort(const TVXDevice *device) {
@@ -129,6 +142,96 @@ Outcome CountBoardConfigResult(int status) {
     if (status == 0 || status == 214 || status == 215) return Outcome::Done;
     if (status == 213) return Outcome::Neither;
     return Outcome::Failed;
+}
+
+int ReadBoardConfigRegion(TVXDevice *device, std::span<uint8_t> buffer, uint32_t region, uint32_t *) {
+    return getHBAOptionROMInfos(device, buffer, region);
+}
+
+uint32_t WriteBoardConfigRegion(TVXDevice *device, std::span<const uint8_t> region, uint32_t code, int) {
+    return AppUpdateOptionRomEx2(device, region.data(), code, static_cast<uint32_t>(region.size()), 0);
+}
+
+int RebuildRegionFromDataFile(const RegionRebuild &spec, TVXDevice *device, const char *path) {
+    if (device == nullptr) {
+        if (spec.tellNoAdapter) OutputMessage("%s", "Unable to find the selected HBA!");
+        return DAT_NO_ADAPTER;
+    }
+    if (IsVirtualPort(device)) {
+        VirtualPortMessage(device);
+        return 286;
+    }
+    const int cxr = GetCxrType(device);
+    if (!spec.accepts(cxr)) {
+        NotSupportedMessage(device);
+        return 121;
+    }
+    if (spec.refuseInboxDriver && cxr >= 12) {
+        const std::string driver = CleanDriverVersion(device);
+        if (isInboxDriverVersion(driver.c_str())) {
+            OutputMessage("Command aborted! Please update existing driver (%s) and try again.", driver.c_str());
+            return 120;
+        }
+    }
+    uint16_t chipType = 0;
+    if (isAdapterSupported(device, &chipType) == 0) {
+        UnsupportedMessage(device);
+        return 7;
+    }
+
+    const char *file = path != nullptr ? path : "";
+    const long fileSize = DataFileSize(file);
+    if (spec.traceFileSize)
+        OutputLevelMessage(LEVEL_DEBUG, "%s: getFileSize returns %ld with status %d", spec.name,
+                           fileSize < 0 ? 0 : fileSize, fileSize < 0 ? 1 : 0);
+    std::vector<uint8_t> bytes;
+    int st = fileSize < 0 ? DAT_CANNOT_OPEN : spec.readFileFirst ? ReadDataFile(file, bytes) : DAT_OK;
+    if (st == DAT_CANNOT_OPEN) {
+        OutputMessage("Failed to open file %s for reading!", file);
+        return DAT_CANNOT_OPEN;
+    }
+    if (st != DAT_OK) {
+        spec.failure(device, file, st);
+        return st;
+    }
+
+    uint32_t size = 0;
+    st = GetOptionROMRegionSize(device, spec.region, &size);
+    if (st != 0 && !spec.traceRegionRead) return st;
+    std::vector<uint8_t> region, scratch;
+    if (st == 0 && (!AllocBuffer(region, size) || (spec.scratch && !AllocBuffer(scratch, size, 0xFF)))) {
+        OutputMessage("%s", "Memory allocation error!");
+        return DAT_NO_MEMORY;
+    }
+    if (st == 0) st = spec.read(device, region, spec.region, &size);
+    if (spec.traceRegionRead)
+        OutputLevelMessage(LEVEL_DEBUG, "%s: Region=0x%X size=0x%x", spec.name, spec.region, size);
+    if (st != 0) {
+        RegionReadMessage(device);
+        return st;
+    }
+
+    // The read tells the region's size again; the build sees no more of it.
+    const std::span<uint8_t> built = std::span<uint8_t>(region).first(std::min<size_t>(size, region.size()));
+    st = spec.build(device, file, bytes, built,
+                    std::span<uint8_t>(scratch).first(std::min<size_t>(size, scratch.size())));
+    if (st != DAT_OK) {
+        spec.failure(device, file, st);
+        return st;
+    }
+    char text[300];
+    std::snprintf(text, sizeof text, "Updating %s of HBA instance %d - %s...", spec.progress,
+                  static_cast<int>(device->instance), ModelText(device).c_str());
+    OutputText(text);
+    const uint32_t wr = spec.write(device, region, spec.region, cxr);
+    // 0x20000100: written, the chip is reset at the next reboot.
+    if (wr != TVX_STATUS_OK && wr != TVX_RESULT_RESET_DISABLED) {
+        OutputMessage("Unable to update %s of HBA %d. Error 0x%x (%s)!", spec.what, static_cast<int>(device->instance),
+                      wr, LibraryErrorText(wr).c_str());
+        return spec.writeFailed;
+    }
+    OutputMessage("%s", spec.success);
+    return wr == TVX_STATUS_OK ? 0 : spec.resetDisabled;
 }
 
 int RunDataFileUpdate(const RunSpec &spec, const char *fileName) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -20,9 +21,16 @@ struct AdapterFacts {
     uint16_t chipRevision = 0;
     uint32_t instance = 0;
     int port = 1;
+    bool idsRead = true; // false: an NVRAM read failed, ssvid/ssdid are not the adapter's
 };
 
+// The facts of the adapter; the subsystem IDs are read from its NVRAM
+// (vendor ID, then device ID).
 AdapterFacts GetAdapterFacts(const TVXDevice *device);
+// The status of a subsystem ID field when the adapter's IDs could not be
+// read: the file can't be checked against the adapter, nor its IDs
+// stamped, so it is refused (DAT_SSID_MISMATCH, traced under 'trace').
+int UnreadableIds(const char *trace);
 // The adapter's physical port number (1 when the library gives none); no
 // library call.
 int AdapterPort(const TVXDevice *device);
@@ -50,6 +58,43 @@ long DataFileSize(const std::string &path);
 
 // Zero-filled (or fill-filled) buffer; false when memory runs out.
 bool AllocBuffer(std::vector<uint8_t> &buf, size_t size, uint8_t fill = 0);
+
+// One adapter's flash region rebuilt from a data file and written back:
+// what tells the data-file updates apart.
+struct RegionRebuild {
+    const char *name; // prefix of the Debug lines
+    uint32_t region;
+    bool (*accepts)(int cxrType); // else "not supported" (121)
+    bool tellNoAdapter;           // "Unable to find the selected HBA!" when there is no adapter
+    bool refuseInboxDriver;       // adapters of type 12 and up refuse the inbox driver (120)
+    bool traceFileSize;           // the file size Debug line
+    bool readFileFirst;           // the file's bytes are read (and their faults told) before the region
+    bool traceRegionRead;         // the region read is traced; a failed size query is told as a failed read
+    bool scratch;                 // a region-sized scratch buffer (0xFF) for the build
+    // Reads the region into the buffer (its size): 0 or the failure.
+    int (*read)(TVXDevice *device, std::span<uint8_t> buffer, uint32_t region, uint32_t *size);
+    // Rebuilds the region from the file (its bytes where read first): DAT_OK or the failure.
+    int (*build)(TVXDevice *device, const char *path, std::span<const uint8_t> file, std::span<uint8_t> region,
+                 std::span<uint8_t> scratch);
+    // The message of a failed file read or build.
+    void (*failure)(const TVXDevice *device, const char *path, int status);
+    const char *progress; // what the progress line "Updating %s of HBA instance %d - %s..." names
+    const char *what;     // what the failed write's message names
+    const char *success;  // the line after a good write
+    uint32_t (*write)(TVXDevice *device, std::span<const uint8_t> region, uint32_t code, int cxrType);
+    int writeFailed;   // status of a refused write
+    int resetDisabled; // status of a write answered "reset disabled"
+};
+
+// The region read and write of the board configuration updates
+// (getHBAOptionROMInfos, AppUpdateOptionRomEx2 without options).
+int ReadBoardConfigRegion(TVXDevice *device, std::span<uint8_t> buffer, uint32_t region, uint32_t *size);
+uint32_t WriteBoardConfigRegion(TVXDevice *device, std::span<const uint8_t> region, uint32_t code, int cxrType);
+
+// The checks of the adapter and of the file, the region read, the build
+// and the write of one data-file update of one adapter, with their
+// messages: 0, spec.resetDisabled, or the status of the step that failed.
+int RebuildRegionFromDataFile(const RegionRebuild &spec, TVXDevice *device, const char *path);
 
 // How the run counts an adapter's result.
 enum class Outcome { Done, Failed, Neither };

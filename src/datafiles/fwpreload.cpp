@@ -114,6 +114,7 @@ int LayPreload(std::span<const uint8_t> file, const AdapterFacts &facts, std::sp
         case ROLE_SSVID:
         case ROLE_SSDID: {
             if (!checkAdapter) return DAT_OK;
+            if (!facts.idsRead) return UnreadableIds(trace);
             const uint16_t mine = f.role == ROLE_SSVID ? facts.ssvid : facts.ssdid;
             const uint16_t id = FieldId(img, laid);
             if (id == mine) return DAT_OK;
@@ -194,11 +195,11 @@ void PreloadFailureMessage(const TVXDevice *device, const char *path, int status
 
 // Region write of the preload table: the oldest family takes the plain
 // region write, the others the write with the retry rule.
-uint32_t WritePreloadRegion(TVXDevice *device, const std::vector<uint8_t> &image, int cxrType) {
+uint32_t WritePreloadRegion(TVXDevice *device, std::span<const uint8_t> image, uint32_t region, int cxrType) {
     const uint32_t size = static_cast<uint32_t>(image.size());
-    if (cxrType != 12) return AppUpdateOptionRomEx2(device, image.data(), kPreloadRegion, size, 0);
+    if (cxrType != 12) return AppUpdateOptionRomEx2(device, image.data(), region, size, 0);
     OSSBeginCriticalWrite();
-    uint32_t st = TvxUpdateOptionRomEx(device->handle, 0, image.data(), size, kPreloadRegion);
+    uint32_t st = TvxUpdateOptionRomEx(device->handle, 0, image.data(), size, region);
     OSSEndCriticalWrite();
     return st;
 }
@@ -363,68 +364,42 @@ int updateFwAreaBuffer(TVXDevice *device, const char *path, uint8_t *image, uint
     return BuildPreloadTable(file, GetAdapterFacts(device), std::span<uint8_t>(image, size));
 }
 
+namespace {
+
+// The file checked in full on a scratch region, then built into the
+// adapter's region.
+int BuildPreloadRegion(TVXDevice *device, const char *path, std::span<const uint8_t>, std::span<uint8_t> region,
+                       std::span<uint8_t> scratch) {
+    const auto size = static_cast<uint32_t>(region.size());
+    int st = ValidateFirmwareDataFile(device, kPreloadRegion, path, scratch.data(), size);
+    if (st == DAT_OK) st = updateFwAreaBuffer(device, path, region.data(), size);
+    return st;
+}
+
+} // namespace
+
 int UpdateAdapterFirmwareTableFromFile(TVXDevice *device, const char *path) {
-    if (device == nullptr) {
-        OutputMessage("%s", "Unable to find the selected HBA!");
-        return DAT_NO_ADAPTER;
-    }
-    if (IsVirtualPort(device)) {
-        VirtualPortMessage(device);
-        return 286;
-    }
-    const int cxr = GetCxrType(device);
-    if (!TakesPreloadTable(cxr)) {
-        NotSupportedMessage(device);
-        return 121;
-    }
-    if (cxr >= 12) {
-        const std::string driver = CleanDriverVersion(device);
-        if (isInboxDriverVersion(driver.c_str())) {
-            OutputMessage("Command aborted! Please update existing driver (%s) and try again.", driver.c_str());
-            return 120;
-        }
-    }
-    uint16_t chipType = 0;
-    if (isAdapterSupported(device, &chipType) == 0) {
-        UnsupportedMessage(device);
-        return 7;
-    }
-    const char *file = path != nullptr ? path : "";
-    if (DataFileSize(file) < 0) {
-        OutputMessage("Failed to open file %s for reading!", file);
-        return DAT_CANNOT_OPEN;
-    }
-    uint32_t size = 0;
-    int st = GetOptionROMRegionSize(device, kPreloadRegion, &size);
-    std::vector<uint8_t> image, scratch;
-    if (st == 0 && (!AllocBuffer(image, size) || !AllocBuffer(scratch, size, 0xFF))) {
-        OutputMessage("%s", "Memory allocation error!");
-        return DAT_NO_MEMORY;
-    }
-    if (st == 0) st = GetOptionROMRegionData(device, image, kPreloadRegion, &size);
-    OutputLevelMessage(LEVEL_DEBUG, "UpdateAdapterFirmwareTableFromFile: Region=0x%X size=0x%x", kPreloadRegion, size);
-    if (st != 0) {
-        RegionReadMessage(device);
-        return st;
-    }
-    st = ValidateFirmwareDataFile(device, kPreloadRegion, file, scratch.data(), size);
-    if (st == DAT_OK) st = updateFwAreaBuffer(device, file, image.data(), size);
-    if (st != DAT_OK) {
-        PreloadFailureMessage(device, file, st);
-        return st;
-    }
-    char text[300];
-    std::snprintf(text, sizeof text, "Updating firmware preload table of HBA instance %d - %s...",
-                  static_cast<int>(device->instance), ModelText(device).c_str());
-    OutputText(text);
-    uint32_t wr = WritePreloadRegion(device, image, cxr);
-    if (wr == TVX_STATUS_OK || wr == TVX_RESULT_RESET_DISABLED) {
-        OutputMessage("%s", "Successful, please reboot for the change to take effect.");
-        return wr == TVX_STATUS_OK ? 0 : OPTROM_OK_RESET_DISABLED;
-    }
-    OutputMessage("Unable to update %s of HBA %d. Error 0x%x (%s)!", "Firmware Preload Table",
-                  static_cast<int>(device->instance), wr, LibraryErrorText(wr).c_str());
-    return DATAFILE_STATUS_PRELOAD_FAILED;
+    static const RegionRebuild spec = {
+        "UpdateAdapterFirmwareTableFromFile",
+        kPreloadRegion,
+        TakesPreloadTable,
+        true,
+        true,
+        false,
+        false,
+        true,
+        true,
+        GetOptionROMRegionData,
+        BuildPreloadRegion,
+        PreloadFailureMessage,
+        "firmware preload table",
+        "Firmware Preload Table",
+        "Successful, please reboot for the change to take effect.",
+        WritePreloadRegion,
+        DATAFILE_STATUS_PRELOAD_FAILED,
+        OPTROM_OK_RESET_DISABLED,
+    };
+    return RebuildRegionFromDataFile(spec, device, path);
 }
 
 int UpdateFWPreloadTableToAllHBAs(const char *fileName) {

@@ -41,10 +41,9 @@ void StampId(std::span<uint8_t> image, const LaidField &laid, uint16_t id) {
         image[laid.offset + i] = static_cast<uint8_t>(i == 0 ? id : id >> 8);
 }
 
-bool IsPepAdapter(const TVXDevice *device) {
-    int t = GetCxrType(device);
-    return t == 25 || t == 27;
-}
+bool IsPepType(int cxrType) { return cxrType == 25 || cxrType == 27; }
+
+bool IsPepAdapter(const TVXDevice *device) { return IsPepType(GetCxrType(device)); }
 
 // Status messages of UpdatePEPBrdCfgFromDatFile's build.
 void BuildFailureMessage(const TVXDevice *device, const char *path, int status) {
@@ -140,6 +139,7 @@ int BuildPEPBoardConfig(std::span<const uint8_t> file, const AdapterFacts &facts
             OutputLevelMessage(LEVEL_DEBUG, "%s: %s=0x%x", trace, f.description.c_str(), f.value);
             return DAT_OK;
         case ROLE_SSVID: {
+            if (!facts.idsRead) return UnreadableIds(trace);
             uint16_t id = FieldId(img, laid);
             if (id == 0) {
                 OutputLevelMessage(LEVEL_DEBUG, "%s: detected special case.", trace);
@@ -152,6 +152,7 @@ int BuildPEPBoardConfig(std::span<const uint8_t> file, const AdapterFacts &facts
             return DAT_OK;
         }
         case ROLE_SSDID: {
+            if (!facts.idsRead) return UnreadableIds(trace);
             uint16_t id = FieldId(img, laid);
             if (id == facts.ssdid) return DAT_OK;
             if (id == 0 || id == 0xFFFF) {
@@ -276,59 +277,37 @@ int ComparePEPBoardConfigVersion(TVXDevice *device, const char *path) {
     return CompareVersions(device, path, &fileStatus);
 }
 
+namespace {
+
+int BuildPepRegion(TVXDevice *device, const char *path, std::span<const uint8_t>, std::span<uint8_t> region,
+                   std::span<uint8_t>) {
+    return updatePEPBoardConfigBuffer(device, path, region.data(), static_cast<uint32_t>(region.size()));
+}
+
+} // namespace
+
 int UpdatePEPBrdCfgFromDatFile(TVXDevice *device, const char *path) {
-    if (device == nullptr) return DAT_NO_ADAPTER;
-    if (IsVirtualPort(device)) {
-        VirtualPortMessage(device);
-        return 286;
-    }
-    if (!IsPepAdapter(device)) {
-        NotSupportedMessage(device);
-        return 121;
-    }
-    uint16_t chipType = 0;
-    if (isAdapterSupported(device, &chipType) == 0) {
-        UnsupportedMessage(device);
-        return 7;
-    }
-    const char *file = path != nullptr ? path : "";
-    long fileSize = DataFileSize(file);
-    OutputLevelMessage(LEVEL_DEBUG, "UpdatePEPBrdCfgFromDatFile: getFileSize returns %ld with status %d",
-                       fileSize < 0 ? 0 : fileSize, fileSize < 0 ? 1 : 0);
-    if (fileSize < 0) {
-        OutputMessage("Failed to open file %s for reading!", file);
-        return DAT_CANNOT_OPEN;
-    }
-    uint32_t size = static_cast<uint32_t>(kPEPImageSize);
-    int st = GetOptionROMRegionSize(device, kPepRegion, &size);
-    if (st != 0) return st;
-    std::vector<uint8_t> image;
-    if (!AllocBuffer(image, size)) {
-        OutputMessage("%s", "Memory allocation error!");
-        return DAT_NO_MEMORY;
-    }
-    st = getHBAOptionROMInfos(device, image, kPepRegion);
-    if (st != 0) {
-        RegionReadMessage(device);
-        return st;
-    }
-    st = updatePEPBoardConfigBuffer(device, file, image.data(), size);
-    if (st != DAT_OK) {
-        BuildFailureMessage(device, file, st);
-        return st;
-    }
-    char text[300];
-    std::snprintf(text, sizeof text, "Updating PEP Board Config of HBA instance %d - %s...",
-                  static_cast<int>(device->instance), ModelText(device).c_str());
-    OutputText(text);
-    uint32_t wr = AppUpdateOptionRomEx2(device, image.data(), kPepRegion, size, 0);
-    if (wr != TVX_STATUS_OK && wr != TVX_RESULT_RESET_DISABLED) {
-        OutputMessage("Unable to update %s of HBA %d. Error 0x%x (%s)!", "PEP Board Config",
-                      static_cast<int>(device->instance), wr, LibraryErrorText(wr).c_str());
-        return DATAFILE_STATUS_BOARD_CONFIG_FAILED;
-    }
-    OutputMessage("%s", "Successful, please reboot for the change to take effect.");
-    return 0;
+    static const RegionRebuild spec = {
+        "UpdatePEPBrdCfgFromDatFile",
+        kPepRegion,
+        IsPepType,
+        false,
+        false,
+        true,
+        false,
+        false,
+        false,
+        ReadBoardConfigRegion,
+        BuildPepRegion,
+        BuildFailureMessage,
+        "PEP Board Config",
+        "PEP Board Config",
+        "Successful, please reboot for the change to take effect.",
+        WriteBoardConfigRegion,
+        DATAFILE_STATUS_BOARD_CONFIG_FAILED,
+        0,
+    };
+    return RebuildRegionFromDataFile(spec, device, path);
 }
 
 namespace {

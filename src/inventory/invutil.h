@@ -58,10 +58,14 @@ inline bool AllZero(const uint8_t *bytes, size_t n) {
     return true;
 }
 
-// 16 lower-case hex digits of a WWN.
+// 16 lower-case hex digits of a WWN ("%02x" per byte), NUL-terminated.
 inline void WwnHexText(const uint8_t wwn[8], char text[17]) {
-    for (int i = 0; i < 8; ++i)
-        std::snprintf(text + 2 * i, 3, "%02x", wwn[i]);
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (int i = 0; i < 8; ++i) {
+        text[2 * i] = kHex[wwn[i] >> 4];
+        text[2 * i + 1] = kHex[wwn[i] & 15];
+    }
+    text[16] = '\0';
 }
 
 // Splits a NUL-terminated text in place at any of the delimiter characters,

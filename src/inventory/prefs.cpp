@@ -1,10 +1,13 @@
 #include "inventory/prefs.h"
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "app/output.h"
 #include "app/settings.h"
@@ -39,14 +42,56 @@ int ValueToInt(const char *text) {
     return static_cast<int>(v);
 }
 
-// Looks key up in a freshly opened file; *found tells whether it has a value.
-int LookupInt(FILE *file, const char *key, bool *found) {
-    const char *value = PrefGetProperty(file, key);
-    *found = value != nullptr;
-    return ValueToInt(value);
+// The preferences file as read once: whether it opened, and for every
+// piece of its lines the value the lookup gives for it as a key (the piece
+// after its first appearance, none when it ends its line). The readers use
+// it instead of reading the file again for every key.
+struct Snapshot {
+    bool loaded = false;
+    std::string name;
+    bool opened = false;
+    std::unordered_map<std::string, std::optional<std::string>> values;
+};
+Snapshot g_snapshot;
+
+void LoadSnapshot() {
+    g_snapshot = Snapshot{};
+    g_snapshot.loaded = true;
+    g_snapshot.name = g_configurationFileName;
+    FILE *file = PrefOpenPreferenceFile();
+    if (file == nullptr) return;
+    g_snapshot.opened = true;
+    // Lines as the lookup reads them: the same buffer size, the same pieces.
+    while (std::fgets(g_prefLine, sizeof g_prefLine, file) != nullptr) {
+        char *cursor = g_prefLine;
+        char *piece = NextPiece(&cursor, "=\r\n");
+        while (piece != nullptr) {
+            char *next = NextPiece(&cursor, "=\r\n");
+            auto value = next != nullptr ? std::optional<std::string>(next) : std::nullopt;
+            g_snapshot.values.try_emplace(piece, std::move(value));
+            piece = next;
+        }
+    }
+    std::fclose(file);
+}
+
+// The snapshot of the file named now; read when there is none yet or the
+// name changed.
+const Snapshot &Preferences() {
+    if (!g_snapshot.loaded || g_snapshot.name != g_configurationFileName) LoadSnapshot();
+    return g_snapshot;
+}
+
+// Looks key up in the snapshot; *found tells whether it has a value.
+int LookupInt(const Snapshot &prefs, const char *key, bool *found) {
+    auto it = prefs.values.find(key);
+    *found = it != prefs.values.end() && it->second.has_value();
+    return *found ? ValueToInt(it->second->c_str()) : 0;
 }
 
 } // namespace
+
+void PrefReadPreferenceFile() { LoadSnapshot(); }
 
 const char *PrefGetProperty(FILE *file, const char *key) {
     if (file != nullptr && key != nullptr) {
@@ -74,70 +119,72 @@ FILE *PrefOpenPreferenceFile() {
 }
 
 int CoreGetPollingInterval() {
-    FILE *file = PrefOpenPreferenceFile();
-    if (file == nullptr) return -1;
+    const Snapshot &prefs = Preferences();
+    if (!prefs.opened) return -1;
     g_iPollingInterval = 30;
     bool found = false;
-    int v = LookupInt(file, kPollingKey, &found);
+    int v = LookupInt(prefs, kPollingKey, &found);
     if (found && v > 0) g_iPollingInterval = v;
-    std::fclose(file);
     return 0;
 }
 
 int CoreGetFabricScanningConfig() {
-    FILE *file = PrefOpenPreferenceFile();
-    if (file == nullptr) return -1;
+    const Snapshot &prefs = Preferences();
+    if (!prefs.opened) return -1;
     bool found = false;
-    int v = LookupInt(file, kFabricKey, &found);
+    int v = LookupInt(prefs, kFabricKey, &found);
     if (!found)
         g_iFabricScanning = 0;
     else if (v == 0 || v == 1)
         g_iFabricScanning = v;
-    std::fclose(file);
     return 0;
 }
 
 int CoreGetQuietModeConfig() {
-    FILE *file = PrefOpenPreferenceFile();
-    if (file == nullptr) return -1;
+    const Snapshot &prefs = Preferences();
+    if (!prefs.opened) return -1;
     bool found = false;
-    int v = LookupInt(file, kQuietKey, &found);
+    int v = LookupInt(prefs, kQuietKey, &found);
     if (!found)
         g_bSilent = 0;
     else if (v == 0 || v == 1)
         g_bSilent = v;
-    std::fclose(file);
     return 0;
 }
 
 int CoreGetFlashUpdateConfig() {
-    FILE *file = PrefOpenPreferenceFile();
-    if (file == nullptr) return -1;
+    const Snapshot &prefs = Preferences();
+    if (!prefs.opened) return -1;
     g_iSecuredFlashUpdate = 0;
     bool found = false;
-    int v = LookupInt(file, kSecuredKey, &found);
+    int v = LookupInt(prefs, kSecuredKey, &found);
     if (found) {
         INV_DEBUG("CoreGetFlashUpdateConfig: nSecuredEnable = %d", v);
         if (v == 0 || v == 1) g_iSecuredFlashUpdate = v;
     }
-    std::fclose(file);
     return 0;
 }
 
 int PrefGetIntProperty(const char *key, int *value) {
-    FILE *file = PrefOpenPreferenceFile();
-    if (file == nullptr) return -1;
+    const Snapshot &prefs = Preferences();
+    if (!prefs.opened) return -1;
     bool found = false;
-    int v = LookupInt(file, key, &found);
+    int v = LookupInt(prefs, key, &found);
     if (value != nullptr) *value = found ? v : 0;
-    std::fclose(file);
     return 0;
 }
 
 void FormatTargetBeaconKey(char *key, size_t size, uint32_t instance, const uint8_t portWWN[8]) {
     if (key == nullptr || size == 0) return;
-    std::snprintf(key, size, "%s%d.%02x%02x%02x%02x%02x%02x%02x%02x", kBeaconKeyPrefix, static_cast<int>(instance),
-                  WWN_ARGS(portWWN));
+    // Formed without printf, once per target: the prefix, the instance as a
+    // signed decimal, '.', the WWN's 16 lower-case hex digits.
+    char text[64];
+    size_t n = std::strlen(kBeaconKeyPrefix);
+    std::memcpy(text, kBeaconKeyPrefix, n);
+    n = static_cast<size_t>(std::to_chars(text + n, text + 40, static_cast<int>(instance)).ptr - text);
+    text[n++] = '.';
+    WwnHexText(portWWN, text + n);
+    CopyText(key, size, text);
 }
 
 int PrefGetTargetBeacon(uint32_t instance, const uint8_t portWWN[8], uint32_t *value) {
@@ -154,6 +201,8 @@ int CoreInitialize() {
     std::string name = std::string(g_szConfigPath) + kPreferencesFileName;
     CopyText(g_configurationFileName, sizeof g_configurationFileName, name.c_str());
     INV_DEBUG("CoreInitialize: g_configurationFileName is '%s' \n", g_configurationFileName);
+    // Read once here; the readers below and target discovery use what was read.
+    PrefReadPreferenceFile();
     CoreGetPollingInterval();
     CoreGetFabricScanningConfig();
     CoreGetQuietModeConfig();

@@ -13,8 +13,8 @@ extern int g_iFabricScanning;     // 0 or 1
 extern int g_iSecuredFlashUpdate; // 0 or 1
 
 // Forms g_configurationFileName (configuration directory + "agent.properties"),
-// reads polling interval, fabric scanning, quiet mode and secured flash
-// update, and empties the device list header. Returns 0.
+// reads the file, sets polling interval, fabric scanning, quiet mode and
+// secured flash update from it, and empties the device list header. Returns 0.
 int CoreInitialize();
 
 // Looks key up in the open preferences file. Returns the value text or null.
@@ -25,7 +25,13 @@ const char *PrefGetProperty(FILE *file, const char *key);
 // (logged "PrefOpenPreferenceFile: ...").
 FILE *PrefOpenPreferenceFile();
 
-// Setting readers: each opens the file itself; 0 on success, -1 otherwise.
+// Reads the preferences file (g_configurationFileName) now. The setting
+// readers and the beacon lookups below use what was read last, and read the
+// file themselves only when none was read yet or its name changed since.
+// CoreInitialize calls it, so a run reads the file once.
+void PrefReadPreferenceFile();
+
+// Setting readers: 0 on success, -1 when the file could not be opened.
 int CoreGetPollingInterval();
 int CoreGetFabricScanningConfig();
 int CoreGetQuietModeConfig();

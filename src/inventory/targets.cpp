@@ -9,6 +9,7 @@
 #include "image/helpers.h"
 #include "inventory/invutil.h"
 #include "inventory/prefs.h"
+#include "inventory/scsi_answers.h"
 #include "oss/oss.h"
 
 namespace {
@@ -32,28 +33,6 @@ constexpr uint32_t kMaxPortDbEntries = 0x10000;
 constexpr uint32_t kMaxFeatureEntries = 4096;
 constexpr uint32_t kMaxFoRecords = 0x10000;
 
-struct Sense {
-    uint8_t key = 0;
-    uint8_t asc = 0;
-    uint8_t ascq = 0;
-};
-
-// Sense key, ASC and ASCQ of fixed (0x70/0x71) or descriptor (0x72/0x73) sense data.
-Sense ParseSense(const uint8_t *s) {
-    Sense r;
-    uint8_t code = s[0] & 0x7F;
-    if (code == 0x72 || code == 0x73) {
-        r.key = s[1] & 0x0F;
-        r.asc = s[2];
-        r.ascq = s[3];
-    } else {
-        r.key = s[2] & 0x0F;
-        r.asc = s[12];
-        r.ascq = s[13];
-    }
-    return r;
-}
-
 TVX_SCSI_ADDRESS Address(const TargetEntry *t, uint16_t lun) {
     TVX_SCSI_ADDRESS a{};
     a.AddressType = 2;
@@ -67,71 +46,6 @@ TVX_STATUS TestUnitReady(const TVXDevice *d, const TargetEntry *t, uint16_t lun,
     const uint8_t cdb[6] = {0, 0, 0, 0, 0, 0};
     std::memset(sense, 0, kSenseSize);
     return TvxSendScsiPassThruFC(d->handle, &a, cdb, sizeof cdb, 0, nullptr, 0, sense, kSenseSize);
-}
-
-enum class Tur { Ready, NotReady, RetryWait, RetryNoWait };
-
-// Reading of one TEST UNIT READY answer.
-Tur EvaluateTur(const char *who, TVX_STATUS status, const uint8_t *senseBytes) {
-    switch (status) {
-    case TVX_STATUS_OK: return Tur::Ready;
-    case TVX_ERR_RESERVATION: INV_DEBUG("%s: SCSI Reservation: Existence...Ok.", who); return Tur::Ready;
-    case TVX_ERR_SCSI_TIMEOUT:
-    case TVX_ERR_SCSI_TRANSPORT:
-        INV_DEBUG("%s: Driver status (0x%x) (%s): Retrying TUR (Zzz)...", who, status, TvxErrorText(status).c_str());
-        return Tur::RetryWait;
-    case TVX_ERR_BUSY: INV_DEBUG("%s: Driver status [Device Busy]: Retrying TUR (Zzz)...", who); return Tur::RetryWait;
-    case TVX_ERR_CHECK_CONDITION: break;
-    default:
-        INV_DEBUG("%s: Target failed Test Unit Ready (0x%x) (%s)", who, status, TvxErrorText(status).c_str());
-        return Tur::NotReady;
-    }
-    Sense s = ParseSense(senseBytes);
-    if (s.key == 6) {
-        INV_DEBUG("%s: SCSI check [Attention]: Retrying TUR (Zzz)...", who);
-        return Tur::RetryWait;
-    }
-    if (s.key == 2) {
-        if (s.asc == 0x04) {
-            INV_DEBUG("%s: SCSI check [LUN not ready, cause not reportable]: Ok", who);
-            return Tur::Ready;
-        }
-        if (s.asc == 0x20) {
-            INV_DEBUG("%s: SCSI check [Access Denied]: Retrying TUR", who);
-            return Tur::RetryNoWait;
-        }
-        if (s.asc == 0x68) {
-            INV_DEBUG("%s: SCSI check [LUN Not Configured]: Retrying TUR", who);
-            return Tur::RetryNoWait;
-        }
-        if (s.asc == 0x3A) {
-            INV_DEBUG("%s: SCSI check Media Not Present: Ignoring...", who);
-            return Tur::Ready;
-        }
-    } else if (s.key == 5) {
-        if (s.asc == 0x04) {
-            INV_DEBUG("%s: SCSI check [LUN not ready, cause not reportable]: Ok?", who);
-            return Tur::Ready;
-        }
-        if (s.asc == 0x25 && s.ascq == 0) {
-            INV_DEBUG("%s: SCSI check [LUN not supported]: Existence...Ok.", who);
-            return Tur::Ready;
-        }
-        if (s.asc == 0x20 && s.ascq == 0) {
-            INV_DEBUG("%s: SCSI check [LUN Illegal Request]: Existence...Ok.", who);
-            return Tur::Ready;
-        }
-        if (s.asc == 0x3A) {
-            INV_DEBUG("%s: SCSI check Media Not Present: Ignoring...", who);
-            return Tur::Ready;
-        }
-    } else if (s.key == 0 && s.asc == 0 && s.ascq == 0) {
-        INV_DEBUG("%s: SCSI check with invalid sense data (0x00): Ignoring...", who);
-        return Tur::Ready;
-    }
-    INV_DEBUG("%s: SCSI check (retries exhausted) - Sense key:  0x%x, asc:  0x%x, ascq:  0x%x", who, s.key, s.asc,
-              s.ascq);
-    return Tur::NotReady;
 }
 
 bool IsNullNode(const uint8_t *node) { return node[0] == 0 && node[4] == 0; }
@@ -247,6 +161,25 @@ void ReadDeviceIdentifier(const TVXDevice *d, const TargetEntry *t, uint16_t lun
 
 void StoreInquiry(TargetEntry *t, const uint8_t *data) { std::memcpy(t->inquiry, data, kInquirySize); }
 
+// "<vendor> <product> <revision>" of INQUIRY data, each field up to its
+// width or its first NUL (what "%.8s %.16s %.4s" gives), without printf.
+void InquiryText(const uint8_t *data, char (&text)[sizeof LunEntry::inquiryText]) {
+    static_assert(sizeof text >= 8 + 1 + 16 + 1 + 4 + 1, "LUN inquiry text too small");
+    size_t n = 0;
+    auto field = [&](size_t offset, size_t width) {
+        const char *from = reinterpret_cast<const char *>(data + offset);
+        size_t length = BoundedLength(from, width);
+        std::memcpy(text + n, from, length);
+        n += length;
+    };
+    field(8, 8);
+    text[n++] = ' ';
+    field(16, 16);
+    text[n++] = ' ';
+    field(32, 4);
+    text[n] = '\0';
+}
+
 void ReadPersistBeacon(const TVXDevice *d, TargetEntry *t, bool warn) {
     if (PrefGetTargetBeacon(d->instance, t->property.PortWWN, &t->persistBeacon) != 0 && warn)
         OutputLevelMessage(LEVEL_WARNING, "RetrieveTargetSummaryForDevice: Unable to read persist target beacon");
@@ -326,8 +259,17 @@ bool ReadCapacity(const TVXDevice *d, const TargetEntry *t, uint16_t lun, bool &
     }
 }
 
+// Buffers of the LUN scan, kept over the targets of one device so that they
+// are not allocated again for every target.
+struct LunScanBuffers {
+    std::vector<uint8_t> report;
+    std::vector<uint8_t> seen;
+};
+
+int ScanLuns(TVXDevice *device, TargetEntry *target, LunScanBuffers &buffers);
+
 // Probe of a configured target after it was created: readiness, INQUIRY, LUN scan.
-void ProbeTarget(TVXDevice *d, TargetEntry *t) {
+void ProbeTarget(TVXDevice *d, TargetEntry *t, LunScanBuffers &buffers) {
     if (CheckTargetReady(d, t) != 0) {
         CoreTrace(LEVEL_INFO, "Unable to query target (" WWN_FMT_LC ") for inquiry/lun data",
                   WWN_ARGS(t->property.PortWWN));
@@ -341,7 +283,7 @@ void ProbeTarget(TVXDevice *d, TargetEntry *t) {
         StoreInquiry(t, data);
         if (std::memcmp(t->inquiry + 8, "DELL", 4) == 0 && std::memcmp(t->inquiry + 16, "PV660", 5) == 0)
             t->targetFlags &= ~kTargetAskDevId;
-        RetrieveLunsForTarget(d, t);
+        ScanLuns(d, t, buffers);
     }
 }
 
@@ -407,6 +349,13 @@ int CheckLunReady(TVXDevice *device, TargetEntry *target, uint16_t lun) {
 }
 
 int RetrieveLunsForTarget(TVXDevice *device, TargetEntry *target) {
+    LunScanBuffers buffers;
+    return ScanLuns(device, target, buffers);
+}
+
+namespace {
+
+int ScanLuns(TVXDevice *device, TargetEntry *target, LunScanBuffers &buffers) {
     if (device == nullptr || target == nullptr) return -1;
     uint32_t lunsPerTarget = device->driverProperty.LunsPerTarget;
     if (lunsPerTarget == 0) {
@@ -419,7 +368,7 @@ int RetrieveLunsForTarget(TVXDevice *device, TargetEntry *target) {
         target->deviceType = data[0] < 64 ? (data[0] & 0x1F) : kUnknownDeviceType;
 
     // REPORT LUNS sized for the LUN list: 8 bytes per LUN after an 8-byte header.
-    std::vector<uint8_t> report;
+    std::vector<uint8_t> &report = buffers.report;
     try {
         report.assign(8 + 8 * static_cast<size_t>(lunsPerTarget), 0);
     } catch (...) {
@@ -456,7 +405,8 @@ int RetrieveLunsForTarget(TVXDevice *device, TargetEntry *target) {
     size_t reported = listLength / 8;
     size_t capacity = (report.size() - 8) / 8;
     size_t walk = reported < capacity ? reported : capacity;
-    std::vector<uint8_t> seen(lunsPerTarget, 0);
+    std::vector<uint8_t> &seen = buffers.seen;
+    seen.assign(lunsPerTarget, 0);
     bool useRc16 = false;
     for (size_t k = 0; k < walk; ++k) {
         uint16_t raw = 0;
@@ -489,16 +439,14 @@ int RetrieveLunsForTarget(TVXDevice *device, TargetEntry *target) {
             INV_DEBUG("*Not* adding duplicate Lun (%d)", lun);
             continue;
         }
-        auto *entry = static_cast<LunEntry *>(CoreMalloc(sizeof(LunEntry)));
+        // Every field is written here: no zero-fill of the block first.
+        auto *entry = static_cast<LunEntry *>(std::malloc(sizeof(LunEntry)));
         if (entry == nullptr) {
             OutputLevelMessage(LEVEL_ERROR, "Unable to allocate memory for lun");
             return -1;
         }
-        entry->lun = lun;
-        entry->sizeMB = sizeMB;
-        std::snprintf(entry->inquiryText, sizeof entry->inquiryText, "%.8s %.16s %.4s",
-                      reinterpret_cast<const char *>(data + 8), reinterpret_cast<const char *>(data + 16),
-                      reinterpret_cast<const char *>(data + 32));
+        *entry = LunEntry{lun, {}, sizeMB, {}, 0, nullptr, nullptr};
+        InquiryText(data, entry->inquiryText);
         if (target->targetFlags & kTargetAskDevId) ReadDeviceIdentifier(device, target, lun, entry->deviceId);
         seen[lun] = 1;
         AppendLun(target->luns, entry);
@@ -507,10 +455,13 @@ int RetrieveLunsForTarget(TVXDevice *device, TargetEntry *target) {
     return 0;
 }
 
+} // namespace
+
 int RetrieveTargetSummaryForDevice(TVXDevice *device) {
     if (device == nullptr) return -1;
     FreeTargetList(&device->targets);
     bool older = OlderDriver(device);
+    LunScanBuffers buffers;
     uint32_t count = device->portProperty.DiscoveredTargetCount;
     for (uint32_t i = 0; i < count; ++i) {
         TargetEntry *t = NewTarget();
@@ -554,7 +505,7 @@ int RetrieveTargetSummaryForDevice(TVXDevice *device) {
             uint8_t sense[kSenseSize];
             if (Inquiry(device, t, 0, data, sense) == TVX_STATUS_OK) {
                 StoreInquiry(t, data);
-                RetrieveLunsForTarget(device, t);
+                ScanLuns(device, t, buffers);
                 ReadPersistBeacon(device, t, true);
             }
         }
@@ -580,6 +531,7 @@ int RetrievePortSummaryForDevice(TVXDevice *device) {
                                   {TVX_PORTDB_MODE_FABRIC, "Fabric"},
                                   {TVX_PORTDB_MODE_LOOP, "Loop"}};
     bool older = OlderDriver(device);
+    LunScanBuffers buffers;
     for (const Mode &m : kModes) {
         INV_DEBUG("RetrievePortSummaryForDevice: Querying **%s** port-summary devices (Mode = 0x%x)", m.name, m.mode);
         std::vector<uint8_t> buffer(TVX_PORTDB_HEADER_SIZE + TVX_PORTDB_ENTRY_SIZE, 0);
@@ -658,7 +610,7 @@ int RetrievePortSummaryForDevice(TVXDevice *device) {
             }
             ReadPersistBeacon(device, t, false);
             if (t->targetKind == kKindConfigured)
-                ProbeTarget(device, t);
+                ProbeTarget(device, t, buffers);
             else
                 INV_DEBUG("Port-summary target (" WWN_FMT_LC ") - UNCONFIGURED", WWN_ARGS(port));
             INV_DEBUG("Adding port-summary recognized target [Port=(" WWN_FMT_LC ")]", WWN_ARGS(port));

@@ -18,13 +18,6 @@ namespace {
 constexpr int kFenwarType = 25;
 constexpr int kZultType = 27;
 
-std::string LibraryText(uint32_t status) {
-    char text[256] = {};
-    TvxGetErrorString(status, text, sizeof(text));
-    text[sizeof(text) - 1] = '\0';
-    return text;
-}
-
 // Reads a 64 KiB status region; traces a failure under the caller's name.
 int ReadStatusRegion(const char *who, TVXDevice *device, uint32_t region, std::vector<uint8_t> &buf) {
     int st = ReadWholeRegion(device, region, buf, IMAGE_STATUS_REGION_SIZE);
@@ -35,6 +28,37 @@ int ReadStatusRegion(const char *who, TVXDevice *device, uint32_t region, std::v
 }
 
 int ReadFailureResult(int st) { return st == OPTROM_NO_MEMORY ? ACTIVE_NO_MEMORY : ACTIVE_FAILED; }
+
+// The primary and secondary regions of a pair of status records, their
+// contents and their views.
+struct RecordPair {
+    uint32_t regions[2];
+    std::vector<uint8_t> pri, sec;
+    ImageStatusView p{}, s{};
+};
+
+// Reads both regions of the pair: ACTIVE_OK or the read's failure result.
+int ReadRecordPair(const char *who, TVXDevice *device, uint32_t signature, RecordPair &r) {
+    int st = ReadStatusRegion(who, device, r.regions[0], r.pri);
+    if (st == 0) st = ReadStatusRegion(who, device, r.regions[1], r.sec);
+    if (st != 0) return ReadFailureResult(st);
+    r.p = CoreViewImageStatus(r.pri, signature);
+    r.s = CoreViewImageStatus(r.sec, signature);
+    return ACTIVE_OK;
+}
+
+// Writes the record of the given set (1 primary, 2 secondary) first, then
+// the other one: whatever happens to the second write, the records
+// designate either the old set or the new one.
+int WriteRecordPair(TVXDevice *device, int set, const RecordPair &r) {
+    uint16_t disableReset = 0;
+    const int first = set == 1 ? 0 : 1;
+    if (CoreUpdateOptionRomEx(device, first == 0 ? r.pri : r.sec, r.regions[first], &disableReset) != 0)
+        return ACTIVE_FAILED;
+    if (CoreUpdateOptionRomEx(device, first == 0 ? r.sec : r.pri, r.regions[1 - first], &disableReset) != 0)
+        return ACTIVE_FAILED;
+    return ACTIVE_OK;
+}
 
 // A record that does not carry the family's signature is started afresh
 // before it is made active: a flip that only set its mask bit would leave
@@ -119,7 +143,8 @@ int CoreGetActiveRegions(TVXDevice *device, TVX_ACTIVE_REGIONS *out) {
     for (int tries = 1;; ++tries) {
         uint32_t st = TvxGetActiveRegions(device->handle, 0, &answer);
         if (st == TVX_STATUS_OK) break;
-        OutputLevelMessage(LEVEL_DEBUG, "%s: Waiting for CXR reset (0x%x - %s)", kWho, st, LibraryText(st).c_str());
+        OutputLevelMessage(LEVEL_DEBUG, "%s: Waiting for CXR reset (0x%x - %s)", kWho, st,
+                           LibraryErrorText(st).c_str());
         if (tries >= ACTIVE_REGIONS_MAX_TRIES) return ACTIVE_FAILED;
         OSSSleep(ACTIVE_REGIONS_WAIT_MS);
     }
@@ -145,13 +170,9 @@ int CoreUpdateImageStatus(TVXDevice *device, const TVX_ACTIVE_REGIONS *activeReg
     if (device == nullptr) return ACTIVE_NO_ADAPTER;
     if (GetCxrType(device) < kZultType) return ACTIVE_NOT_ZULT;
     if (activeRegions == nullptr) return ACTIVE_FAILED;
-    std::vector<uint8_t> pri, sec;
-    int st = ReadStatusRegion(kWho, device, TVX_OPT_ROM_REGION_IMAGE_STATUS_PRI, pri);
-    if (st != 0) return ReadFailureResult(st);
-    st = ReadStatusRegion(kWho, device, TVX_OPT_ROM_REGION_IMAGE_STATUS_SEC, sec);
-    if (st != 0) return ReadFailureResult(st);
-    ImageStatusView p = CoreViewImageStatus(pri, IMAGE_STATUS_SIGNATURE_ZULT);
-    ImageStatusView s = CoreViewImageStatus(sec, IMAGE_STATUS_SIGNATURE_ZULT);
+    RecordPair r{{TVX_OPT_ROM_REGION_IMAGE_STATUS_PRI, TVX_OPT_ROM_REGION_IMAGE_STATUS_SEC}, {}, {}, {}, {}};
+    if (const int st = ReadRecordPair(kWho, device, IMAGE_STATUS_SIGNATURE_ZULT, r); st != ACTIVE_OK) return st;
+    auto &[regions, pri, sec, p, s] = r;
 
     int set = activeRegions->ActiveGlobalRegions == 1 ? 2 : 1;
     OutputLevelMessage(LEVEL_DEBUG, "%s: Updating Region Set %d...", kWho, set);
@@ -167,14 +188,8 @@ int CoreUpdateImageStatus(TVXDevice *device, const TVX_ACTIVE_REGIONS *activeReg
         return ACTIVE_FAILED;
     }
     OutputLevelMessage(LEVEL_DEBUG, "%s: Set %d becomes active with generation %d", kWho, set, generation);
-    // The set made active is written first: whatever happens to the second
-    // write, the records designate either the old set or the new one.
-    uint32_t onRegion = set == 1 ? TVX_OPT_ROM_REGION_IMAGE_STATUS_PRI : TVX_OPT_ROM_REGION_IMAGE_STATUS_SEC;
-    uint32_t offRegion = set == 1 ? TVX_OPT_ROM_REGION_IMAGE_STATUS_SEC : TVX_OPT_ROM_REGION_IMAGE_STATUS_PRI;
-    uint16_t disableReset = 0;
-    if (CoreUpdateOptionRomEx(device, on, onRegion, &disableReset) != 0) return ACTIVE_FAILED;
-    if (CoreUpdateOptionRomEx(device, off, offRegion, &disableReset) != 0) return ACTIVE_FAILED;
-    return ACTIVE_OK;
+    // The set made active is written first.
+    return WriteRecordPair(device, set, r);
 }
 
 int CoreUpdateAuxImageStatus(TVXDevice *device, const TVX_ACTIVE_REGIONS *activeRegions) {
@@ -182,13 +197,9 @@ int CoreUpdateAuxImageStatus(TVXDevice *device, const TVX_ACTIVE_REGIONS *active
     if (device == nullptr) return ACTIVE_NO_ADAPTER;
     if (GetCxrType(device) < kZultType) return ACTIVE_NOT_ZULT;
     (void)activeRegions; // the auxiliary records alone decide which copy is written
-    std::vector<uint8_t> pri, sec;
-    int st = ReadStatusRegion(kWho, device, TVX_OPT_ROM_REGION_AUX_IMAGE_STATUS_1, pri);
-    if (st != 0) return ReadFailureResult(st);
-    st = ReadStatusRegion(kWho, device, TVX_OPT_ROM_REGION_AUX_IMAGE_STATUS_2, sec);
-    if (st != 0) return ReadFailureResult(st);
-    ImageStatusView p = CoreViewImageStatus(pri, IMAGE_STATUS_SIGNATURE_AUX);
-    ImageStatusView s = CoreViewImageStatus(sec, IMAGE_STATUS_SIGNATURE_AUX);
+    RecordPair r{{TVX_OPT_ROM_REGION_AUX_IMAGE_STATUS_1, TVX_OPT_ROM_REGION_AUX_IMAGE_STATUS_2}, {}, {}, {}, {}};
+    if (const int st = ReadRecordPair(kWho, device, IMAGE_STATUS_SIGNATURE_AUX, r); st != ACTIVE_OK) return st;
+    auto &[regions, pri, sec, p, s] = r;
 
     int set = CoreChooseAuxSetToUpdate(p, s);
     uint16_t generation = CoreNextImageStatusGeneration(p.generation, s.generation);
@@ -212,12 +223,7 @@ int CoreUpdateAuxImageStatus(TVXDevice *device, const TVX_ACTIVE_REGIONS *active
         OutputLevelMessage(LEVEL_DEBUG, "%s: Secondary aux image status checksum error!", kWho);
         return ACTIVE_FAILED;
     }
-    uint32_t updRegion = set == 1 ? TVX_OPT_ROM_REGION_AUX_IMAGE_STATUS_1 : TVX_OPT_ROM_REGION_AUX_IMAGE_STATUS_2;
-    uint32_t otherRegion = set == 1 ? TVX_OPT_ROM_REGION_AUX_IMAGE_STATUS_2 : TVX_OPT_ROM_REGION_AUX_IMAGE_STATUS_1;
-    uint16_t disableReset = 0;
-    if (CoreUpdateOptionRomEx(device, upd, updRegion, &disableReset) != 0) return ACTIVE_FAILED;
-    if (CoreUpdateOptionRomEx(device, other, otherRegion, &disableReset) != 0) return ACTIVE_FAILED;
-    return ACTIVE_OK;
+    return WriteRecordPair(device, set, r);
 }
 
 int CoreUpdateOptionRomEx(TVXDevice *device, std::span<const uint8_t> buffer, uint32_t region, uint16_t *disableReset) {
@@ -230,7 +236,7 @@ int CoreUpdateOptionRomEx(TVXDevice *device, std::span<const uint8_t> buffer, ui
     uint32_t st = TvxGetFlashUpdateCapabilities(device->handle, 0, &capability);
     if (st != TVX_STATUS_OK) {
         OutputLevelMessage(LEVEL_DEBUG, "%s:TvxGetFlashUpdateCapabilities() return 0x%x (%s)", kWho, st,
-                           LibraryText(st).c_str());
+                           LibraryErrorText(st).c_str());
         return ACTIVE_FAILED;
     }
     for (int tries = 1;; ++tries) {
@@ -239,17 +245,18 @@ int CoreUpdateOptionRomEx(TVXDevice *device, std::span<const uint8_t> buffer, ui
         OSSEndCriticalWrite();
         if (st == TVX_STATUS_OK) return ACTIVE_OK;
         if (st == TVX_RESULT_RESET_DISABLED) {
-            OutputLevelMessage(LEVEL_DEBUG, "%s: Reset disabled by API (0x%x - %s)", kWho, st, LibraryText(st).c_str());
+            OutputLevelMessage(LEVEL_DEBUG, "%s: Reset disabled by API (0x%x - %s)", kWho, st,
+                               LibraryErrorText(st).c_str());
             *disableReset = 1;
             return ACTIVE_OK;
         }
         if (st != TVX_RESULT_MPI_RESET && st != TVX_RESULT_CXR_RESET) {
             OutputLevelMessage(LEVEL_DEBUG, "%s: TvxUpdateOptionRomEx2 region 0x%x returns (0x%x - %s)", kWho, region,
-                               st, LibraryText(st).c_str());
+                               st, LibraryErrorText(st).c_str());
             return ACTIVE_FAILED;
         }
         OutputLevelMessage(LEVEL_DEBUG, "%s: Cnt=%d Waiting for %s reset (0x%x - %s)", kWho, tries,
-                           st == TVX_RESULT_MPI_RESET ? "mpi" : "CXR", st, LibraryText(st).c_str());
+                           st == TVX_RESULT_MPI_RESET ? "mpi" : "CXR", st, LibraryErrorText(st).c_str());
         if (tries >= STATUS_WRITE_MAX_TRIES) return ACTIVE_FAILED;
         OSSSleep(STATUS_WRITE_WAIT_MS);
     }

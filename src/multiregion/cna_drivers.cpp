@@ -12,46 +12,30 @@
 #include "image/ilt.h"
 #include "inventory/cxrtype.h"
 #include "multiregion/memoblock.h"
+#include "multiregion/update_common.h"
 #include "oss/oss.h"
 #include "update/flashregion.h"
+#include "update/imagefile.h"
 #include "update/optionrom.h"
 #include "vpd/vpdrefresh.h"
 
 namespace {
 
-#define WWN_FMT "%02X-%02X-%02X-%02X-%02X-%02X-%02X-%02X"
-#define WWN_ARGS(w) (w)[0], (w)[1], (w)[2], (w)[3], (w)[4], (w)[5], (w)[6], (w)[7]
-
-constexpr int kNoAdapter = 8;
-constexpr int kVirtualPort = 286;
 constexpr int kInvalidIds = 9;
 
-std::string ModelText(const TVXDevice *device) {
-    std::string text(device->nodeProperty.Model,
-                     strnlen(device->nodeProperty.Model, sizeof(device->nodeProperty.Model)));
-    if (isSunAdapter(device) != 0 && text.find("-S") == std::string::npos) text += "-S";
-    return text;
-}
-
-uint32_t LayoutSize(const std::vector<TVX_REGION_ENTRY> &layout, uint32_t code) {
-    uint32_t size = 0;
-    for (const TVX_REGION_ENTRY &e : layout)
-        if (e.Region == code) size = e.Size;
-    return size;
-}
-
-// Reads the whole file; false when it cannot be opened or read.
+// The whole file (read once per run), copied for this adapter: the
+// checks and the combining may patch it. False when it cannot be opened
+// or read.
 bool ReadImageFile(const char *path, std::vector<uint8_t> &out) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> f(std::fopen(path, "rb"), std::fclose);
-    if (!f || std::fseek(f.get(), 0, SEEK_END) != 0) return false;
-    const long size = std::ftell(f.get());
-    if (size < 0 || std::fseek(f.get(), 0, SEEK_SET) != 0) return false;
+    ImageFileStore ownFiles;
+    std::span<const uint8_t> data;
+    if (RunImageFiles(ownFiles).Get(path, data) != ImageFileStatus::Ok) return false;
     try {
-        out.assign(static_cast<size_t>(size), 0);
+        out.assign(data.begin(), data.end());
     } catch (const std::bad_alloc &) {
         return false;
     }
-    return out.empty() || std::fread(out.data(), 1, out.size(), f.get()) == out.size();
+    return true;
 }
 
 // The message of a status of the image checks (the status table of the
@@ -145,7 +129,7 @@ int RefreshVpd(const FamilyTable &family, TVXDevice *device, const std::vector<T
     int vpdStatus = 0;
     bool ran = false;
     for (const VpdStep &step : family.vpdSteps) {
-        const uint32_t size = LayoutSize(layout, step.region);
+        const uint32_t size = LayoutRegionSize(layout, step.region);
         if (size == 0) {
             OutputMessage("Unable to validate flash layout tables of HBA instance %d - %s!", inst, model.c_str());
             if (vpdStatus == 0) vpdStatus = CNA_NO_VPD_REGION;
@@ -215,17 +199,9 @@ int WriteSteps(const FamilyTable &family, std::span<const uint32_t> sequence) {
 int RunConvergedUpdate(TVXDevice *device, const char *imageFile, uint16_t disableReset, const FamilyTable &family) {
     const char *name = family.driverName;
     OutputLevelMessage(LEVEL_DEBUG, "%s: Enter", name);
-    if (device == nullptr) {
-        OutputMessage("Unable to find the selected HBA!");
-        return kNoAdapter;
-    }
-    if (device->nodeProperty.InterfaceKind == TVX_INTERFACE_VIRTUAL) {
-        OutputMessage("Option is not available with virtual port HBA (" WWN_FMT ")!",
-                      WWN_ARGS(device->portProperty.PortWWN));
-        return kVirtualPort;
-    }
+    if (const int st = CheckRegionUpdateAdapter(device); st != 0) return st;
     const int inst = static_cast<int>(device->instance);
-    const std::string model = ModelText(device);
+    const std::string model = UpdateModelText(device);
     const char *file = imageFile != nullptr ? imageFile : "";
     const uint16_t chipRev = device->chipProperty.ChipType;
     const std::vector<uint32_t> sequence = family.sequence(chipRev);
@@ -259,7 +235,7 @@ int RunConvergedUpdate(TVXDevice *device, const char *imageFile, uint16_t disabl
     std::vector<BootBackup> backups;
     for (size_t i = 0; i < family.bootRegions.size(); ++i) {
         const uint32_t code = family.bootRegions[i];
-        const uint32_t size = LayoutSize(layout, code);
+        const uint32_t size = LayoutRegionSize(layout, code);
         if (size == 0) continue;
         BootBackup b{code, std::vector<uint8_t>(size, 0)};
         uint32_t got = 0;

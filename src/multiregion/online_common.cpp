@@ -1,5 +1,6 @@
 #include "multiregion/online_common.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -11,29 +12,30 @@
 #include "image/ilt.h"
 #include "inventory/cxrtype.h"
 #include "multiregion/activate.h"
+#include "multiregion/capabilities.h"
 #include "multiregion/online_sets.h"
+#include "multiregion/update_common.h"
 #include "oss/oss.h"
 #include "update/flashregion.h"
+#include "update/imagefile.h"
 #include "vpd/vpdrefresh.h"
 
 namespace {
 
-#define WWN_FMT "%02X-%02X-%02X-%02X-%02X-%02X-%02X-%02X"
-#define WWN_ARGS(w) (w)[0], (w)[1], (w)[2], (w)[3], (w)[4], (w)[5], (w)[6], (w)[7]
-
 constexpr uint32_t kFltRegion = 0x1C;
 
+// The whole file (read once per run), copied for this adapter: the checks
+// and the combining may patch it.
 bool ReadFile(const char *path, std::vector<uint8_t> &out) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> f(std::fopen(path, "rb"), std::fclose);
-    if (!f || std::fseek(f.get(), 0, SEEK_END) != 0) return false;
-    const long size = std::ftell(f.get());
-    if (size < 0 || std::fseek(f.get(), 0, SEEK_SET) != 0) return false;
+    ImageFileStore ownFiles;
+    std::span<const uint8_t> data;
+    if (RunImageFiles(ownFiles).Get(path, data) != ImageFileStatus::Ok) return false;
     try {
-        out.assign(static_cast<size_t>(size), 0);
+        out.assign(data.begin(), data.end());
     } catch (const std::bad_alloc &) {
         return false;
     }
-    return out.empty() || std::fread(out.data(), 1, out.size(), f.get()) == out.size();
+    return true;
 }
 
 void ShowImageStatus(const OnlineJob &job, int status) {
@@ -73,34 +75,25 @@ void ShowImageStatus(const OnlineJob &job, int status) {
 
 } // namespace
 
-std::string OnlineModelText(const TVXDevice *device) {
-    std::string text(device->nodeProperty.Model,
-                     strnlen(device->nodeProperty.Model, sizeof(device->nodeProperty.Model)));
-    if (isSunAdapter(device) != 0 && text.find("-S") == std::string::npos) text += "-S";
-    return text;
-}
-
-uint32_t OnlineLayoutSize(const std::vector<TVX_REGION_ENTRY> &layout, uint32_t code) {
-    uint32_t size = 0;
-    for (const TVX_REGION_ENTRY &e : layout)
-        if (e.Region == code) size = e.Size;
-    return size;
+int StartOnlineJob(OnlineJob &job, const OnlineDriver &driver, TVXDevice *device, const char *imageFile) {
+    OutputLevelMessage(LEVEL_DEBUG, "%s: Enter", driver.table->driverName);
+    int st = CheckOnlineAdapter(job, device, imageFile);
+    if (st != 0) return st;
+    if (uint32_t caps = 0;
+        driver.askCapabilities && TvxGetFlashUpdateCapabilities(device->handle, 0, &caps) != TVX_STATUS_OK) {
+        OutputMessage("Option is unsupported with this HBA (instance %lu - %s)!", static_cast<unsigned long>(job.inst),
+                      job.model.c_str());
+        return ONLINE_CAPS_UNSUPPORTED;
+    }
+    return ReadOnlineImageAndLayout(job);
 }
 
 int CheckOnlineAdapter(OnlineJob &job, TVXDevice *device, const char *imageFile) {
-    if (device == nullptr) {
-        OutputMessage("Unable to find the selected HBA!");
-        return OPTROM_NO_ADAPTER;
-    }
-    if (device->nodeProperty.InterfaceKind == TVX_INTERFACE_VIRTUAL) {
-        OutputMessage("Option is not available with virtual port HBA (" WWN_FMT ")!",
-                      WWN_ARGS(device->portProperty.PortWWN));
-        return ONLINE_NOT_SUPPORTED;
-    }
+    if (const int st = CheckRegionUpdateAdapter(device); st != 0) return st;
     job.device = device;
     job.file = imageFile != nullptr ? imageFile : "";
     job.inst = static_cast<int>(device->instance);
-    job.model = OnlineModelText(device);
+    job.model = UpdateModelText(device);
     job.chipRev = device->chipProperty.ChipType;
     job.fcDeviceId = device->chipProperty.PciDeviceId;
 
@@ -148,7 +141,7 @@ int ReadOnlineImageAndLayout(OnlineJob &job) {
 }
 
 int ReadOnlineRegion(OnlineJob &job, uint32_t region, std::vector<uint8_t> &out) {
-    const uint32_t size = OnlineLayoutSize(job.layout, region);
+    const uint32_t size = LayoutRegionSize(job.layout, region);
     if (size == 0) return OPTROM_NO_REGION;
     try {
         out.assign(size, 0);
@@ -166,6 +159,15 @@ void LogAdapterFlashLayoutVersion(OnlineJob &job) {
         return;
     }
     OutputLevelMessage(LEVEL_DEBUG, "GetAdapterFlashLayoutVersion: FLT version 0x%x", GetFlashLayoutVersion(flt));
+}
+
+int ReadRunningBootCode(OnlineJob &job, int runningSet, std::vector<BootBackup> &backups) {
+    backups.assign(1, BootBackup{0x07, {}});
+    if (ReadOnlineRegion(job, runningSet == 1 ? 0x07 : 0x09, backups[0].data) != 0) {
+        OutputMessage("Unable to read FC boot code region of adapter %d (%s)!", job.inst, job.model.c_str());
+        return ONLINE_BOOT_UNREADABLE;
+    }
+    return 0;
 }
 
 int PrepareOnlineImage(OnlineJob &job, const OnlineImageFamily &family, std::span<const uint32_t> sequence,
@@ -212,7 +214,7 @@ int PrepareOnlineImage(OnlineJob &job, const OnlineImageFamily &family, std::spa
             w.target = target(w.step->code);
             if (w.target == 0) continue;
             // The region buffer is the size of the region actually written.
-            w.regionSize = OnlineLayoutSize(job.layout, w.target);
+            w.regionSize = LayoutRegionSize(job.layout, w.target);
             job.plan.push_back(w);
         }
         st = CheckPlannedWritesFit(name, job.plan, job.flash.size());
@@ -232,9 +234,40 @@ int PrepareOnlineImage(OnlineJob &job, const OnlineImageFamily &family, std::spa
     return 0;
 }
 
+void BeginOnlineWrites(OnlineJob &job) {
+    OutputLevelMessage(LEVEL_INFO, "Updating Flash on HBA port(s) - %8s. Please wait...", job.model.c_str());
+    std::vector<uint8_t>().swap(job.image);
+}
+
+int HandOverFirmwareAttributes(OnlineJob &job, const OnlineDriver &driver, const PlannedWrite &w,
+                               std::span<const uint8_t> region) {
+    if (w.step->code != 0x01) return 0;
+    uint64_t attributes = 0;
+    GetFirmwareAttribute(region.first(std::min<size_t>(region.size(), w.entry.length)), driver.attributeSupport,
+                         &attributes);
+    const FirmwareAttributeBlock block = MakeFirmwareAttributeBlock(attributes);
+    const uint32_t st = TvxSendFlashUpdateFWAttributes(job.device->handle, 0, block.data(), FW_ATTRIBUTE_BLOCK_SIZE);
+    if (st == TVX_STATUS_OK) return 0;
+    OutputLevelMessage(LEVEL_DEBUG, "%s: TvxSendFlashUpdateFWAttributes (0x%x - %s)", driver.table->driverName, st,
+                       LibraryErrorText(st).c_str());
+    if (driver.tellAttributeRefusal) ShowOnlineFailure(job, st, LibraryErrorText(st).c_str());
+    return -1;
+}
+
+int CheckAllRegionsWritten(const OnlineJob &job, const OnlineDriver &driver, const LoopOutcome &loop) {
+    if (loop.status != 0) return loop.status;
+    const int planned = static_cast<int>(job.plan.size());
+    if (loop.written == 0 || loop.written != planned || (driver.maxRegions > 0 && loop.written > driver.maxRegions)) {
+        OutputMessage("Unable to complete flash update on HBA Instance %d. Not all regions updated (%d of %d).",
+                      job.inst, loop.written, planned);
+        return ONLINE_NOT_ALL_REGIONS;
+    }
+    return 0;
+}
+
 uint32_t WriteImageStatusRegion(OnlineJob &job, uint32_t region, std::span<const uint8_t> record,
                                 uint16_t *disableReset) {
-    const uint32_t size = OnlineLayoutSize(job.layout, region);
+    const uint32_t size = LayoutRegionSize(job.layout, region);
     if (size < record.size()) return TVX_ERR_INVALID_REGION;
     std::vector<uint8_t> buf(size, 0xFF);
     std::memcpy(buf.data(), record.data(), record.size());
@@ -249,8 +282,7 @@ int FlashUpdateSession::Start() {
         return ONLINE_SESSION_OPEN;
     }
     if (st != TVX_STATUS_OK) {
-        OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", job_.inst, st,
-                      LibraryErrorText(st).c_str());
+        ShowOnlineFailure(job_, st, LibraryErrorText(st).c_str());
         return static_cast<int>(st);
     }
     OutputLevelMessage(LEVEL_DEBUG, "FlashUpdateSession: session %u started", id);
@@ -264,12 +296,36 @@ bool FlashUpdateSession::End() {
     open_ = false;
     const uint32_t st = TvxEndFlashUpdate(job_.device->handle, 0, session_);
     if (st != TVX_STATUS_OK) {
-        OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", job_.inst, st,
-                      LibraryErrorText(st).c_str());
+        ShowOnlineFailure(job_, st, LibraryErrorText(st).c_str());
         return false;
     }
     OutputLevelMessage(LEVEL_DEBUG, "FlashUpdateSession: session %u ended", session_);
     return true;
+}
+
+int FinishOnlineSession(OnlineJob &job, FlashUpdateSession &session, int status, uint16_t disableReset) {
+    if (!session.End() && status == 0) status = ONLINE_ACTIVATION_FAILED;
+    if (status == 0) status = ActivateOnlineUpdate(job, disableReset);
+    return status;
+}
+
+bool ShowOnlineCompletion(int status, int vpdStatus) {
+    if ((status == ONLINE_OK || status == ONLINE_OK_RESET_NEEDED) && vpdStatus != 0) {
+        OutputLevelMessage(LEVEL_INFO, "Flash update complete on this HBA with errors in version updates in VPD.");
+    } else if (status == ONLINE_OK_RESET_NEEDED || status == ONLINE_ACTIVATION_FAILED_END) {
+        OutputLevelMessage(LEVEL_INFO, "Flash update complete. Changes have been saved to all ports of this HBA.\nYou "
+                                       "must reboot in order for the changes to become effective.");
+    } else if (status == ONLINE_OK) {
+        OutputLevelMessage(LEVEL_INFO, "Option ROM update complete. Changes have been saved to both ports of this "
+                                       "HBA.\nYou must reboot in order for changes to take effect.");
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void ShowOnlineFailure(const OnlineJob &job, uint32_t code, const char *text) {
+    OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", job.inst, code, text);
 }
 
 int ActivateOnlineUpdate(OnlineJob &job, uint16_t disableReset) {
@@ -291,7 +347,7 @@ int RefreshFenwarVpd(OnlineJob &job, const ImageVersionRecord &record, uint16_t 
     bool ran = false;
     for (size_t i = 0; i < 4; ++i) {
         const uint32_t region = seq[i];
-        const uint32_t size = OnlineLayoutSize(job.layout, region);
+        const uint32_t size = LayoutRegionSize(job.layout, region);
         // Only the regions that hold a usable VPD are refreshed; FC VPD 2
         // and 3 exist on four-port cards only.
         const int valid = size == 0 ? VPD_REGION_BLANK : CheckNumberOfValidVpdRegion(job.device, region, size);

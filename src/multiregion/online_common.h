@@ -80,10 +80,19 @@ struct OnlineJob {
     int cardType = -1;
 };
 
-// Model text of the messages ("-S" for SUN-branded adapters).
-std::string OnlineModelText(const TVXDevice *device);
-// Size of a region in the adapter's layout (0 when absent).
-uint32_t OnlineLayoutSize(const std::vector<TVX_REGION_ENTRY> &layout, uint32_t code);
+// What tells the drivers apart in the steps they share.
+struct OnlineDriver {
+    const FamilyTable *table;  // region steps; its name prefixes the driver's log lines
+    bool askCapabilities;      // the flash update capabilities are asked first (online updates)
+    uint32_t attributeSupport; // support flag of the firmware attribute handed over (0: none)
+    bool tellAttributeRefusal; // a refused hand-over is told at once, not only in the summary
+    int maxRegions;            // a loop that wrote more is no complete update (0: no limit)
+};
+
+// The start of every driver: the Enter trace, the entry checks, the
+// capability query of the online drivers (1203 with its message), the
+// image and the layout. 0 or the status (message shown).
+int StartOnlineJob(OnlineJob &job, const OnlineDriver &driver, TVXDevice *device, const char *imageFile);
 
 // Entry checks of every dual-bank driver: an adapter, not a virtual port,
 // subsystem IDs of PCI equal to those of NVRAM (status 11 with its
@@ -96,6 +105,10 @@ int ReadOnlineImageAndLayout(OnlineJob &job);
 int ReadOnlineRegion(OnlineJob &job, uint32_t region, std::vector<uint8_t> &out);
 // Logs the adapter's flash layout table version (region 0x1C).
 void LogAdapterFlashLayoutVersion(OnlineJob &job);
+// The boot code of the running set (0x07 of set 1, 0x09 of set 2) as the
+// backup of region 0x07 whose BIOS default area the new code keeps. 0, or
+// 36 with its message.
+int ReadRunningBootCode(OnlineJob &job, int runningSet, std::vector<BootBackup> &backups);
 
 // Validation, counting (chip revision aware), the family's walker, the
 // combining and the planned writes with their fit, in this order. The
@@ -111,6 +124,18 @@ int PrepareOnlineImage(OnlineJob &job, const OnlineImageFamily &family, std::spa
                        const std::function<int(std::span<const uint8_t>, int, int)> &walker,
                        const std::function<uint32_t(uint32_t)> &target, std::span<const BootBackup> backups,
                        const std::function<int(const PlannedWrite &, std::span<uint8_t>)> &precheck = {});
+
+// The line before the first write; the image is released (the flash
+// buffer holds what is written).
+void BeginOnlineWrites(OnlineJob &job);
+// Before the RISC firmware (0x01) is written, hands its firmware attribute
+// over to the library; other regions pass. 0, or -1 when the library
+// refused it (traced; told at once where the driver says so).
+int HandOverFirmwareAttributes(OnlineJob &job, const OnlineDriver &driver, const PlannedWrite &w,
+                               std::span<const uint8_t> region);
+// The loop's status; 34 (message shown) for a loop that wrote nothing,
+// fewer regions than planned or more than the driver's limit.
+int CheckAllRegionsWritten(const OnlineJob &job, const OnlineDriver &driver, const LoopOutcome &loop);
 
 // Writes one image status region: a buffer of its layout size, 0xFF, with
 // the 16-byte record at its start. The library's answer; 0x20000100 sets
@@ -141,6 +166,17 @@ class FlashUpdateSession {
 // (then no activation is asked for), else the activation's answer as a
 // status: 0, 201 (0x20000100), 523 (0x20000063) or 524.
 int ActivateOnlineUpdate(OnlineJob &job, uint16_t disableReset);
+
+// Ends the session (a refusal makes a good update 524) and activates a
+// good update (ActivateOnlineUpdate): the status.
+int FinishOnlineSession(OnlineJob &job, FlashUpdateSession &session, int status, uint16_t disableReset);
+
+// The summary of a completed update: 0 or 201 with VPD errors, 201 or 523
+// (a reset makes the changes effective), 0. False for any other status
+// (nothing shown).
+bool ShowOnlineCompletion(int status, int vpdStatus);
+// "Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!"
+void ShowOnlineFailure(const OnlineJob &job, uint32_t code, const char *text);
 
 // Refreshes the Fenwar FC VPD regions (0x14, 0x16, 0xD4, 0xD6) that hold
 // a usable VPD, 5000 ms apart. 0 or 39.

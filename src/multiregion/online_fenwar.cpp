@@ -4,6 +4,7 @@
 // library or firmware has no online update.
 #include <array>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -74,24 +75,56 @@ const FamilyTable kFenwarOfflineTable = [] {
     return t;
 }();
 
-OnlineImageFamily FenwarImageFamily(const char *name, const FamilyTable &table) {
-    return {name, &table, ValidateFenwarILTImageRegionsToUpdate, ValidateFenwarILTImageHeader,
-            CombineFenwarImageComponentsInBuffer};
-}
+const OnlineDriver kFenwarOnline = {&kFenwarTable, true, FW_ATTRIBUTE_SUPPORT_FENWAR, true, ONLINE_MAX_REGIONS};
+const OnlineDriver kFenwarOffline = {&kFenwarOfflineTable, false, 0, false, 0};
+
+using StatusRecord = std::array<uint8_t, IMAGE_STATUS_RECORD_SIZE>;
 
 // Reads the two image status records (16 bytes each, the start of 0x95
-// and 0x96). 0 or the region primitives' status.
-int ReadStatusRecords(OnlineJob &job, std::array<uint8_t, IMAGE_STATUS_RECORD_SIZE> &primary,
-                      std::array<uint8_t, IMAGE_STATUS_RECORD_SIZE> &secondary) {
+// and 0x96). 0 or the region primitives' status (message shown).
+int ReadStatusRecords(OnlineJob &job, StatusRecord &primary, StatusRecord &secondary) {
     std::vector<uint8_t> buf;
     for (auto [region, out] : {std::pair{0x95u, &primary}, std::pair{0x96u, &secondary}}) {
         int st = ReadOnlineRegion(job, region, buf);
         if (st != 0 || buf.size() < IMAGE_STATUS_RECORD_SIZE) {
             OutputLevelMessage(LEVEL_DEBUG, "FenwarFlashUpdate: Flash Region 0x%x Error %d", region, st);
-            return st != 0 ? st : OPTROM_READ_FAILED;
+            st = st != 0 ? st : OPTROM_READ_FAILED;
+            ShowOnlineFailure(job, static_cast<uint32_t>(st), RegionStatusText(st));
+            return st;
         }
         std::memcpy(out->data(), buf.data(), IMAGE_STATUS_RECORD_SIZE);
     }
+    return 0;
+}
+
+// The start of both paths: the drivers' shared start, then the two image
+// status records. 0 or the status (message shown).
+int StartFenwarJob(OnlineJob &job, const OnlineDriver &driver, TVXDevice *device, const char *imageFile,
+                   StatusRecord &primary, StatusRecord &secondary) {
+    int st = StartOnlineJob(job, driver, device, imageFile);
+    if (st == 0) st = ReadStatusRecords(job, primary, secondary);
+    return st;
+}
+
+// Everything up to the first write: the boot code of the given set as the
+// backup whose BIOS default area the new code keeps, the validation up to
+// the planned writes (each component written to the region 'target' maps
+// its code to; the versions the VPD refresh writes land in record) and
+// the line before the writes. 0 or the status (message shown).
+int PrepareFenwarUpdate(OnlineJob &job, const FamilyTable &table, int bootSet,
+                        const std::function<uint32_t(uint32_t)> &target, std::vector<BootBackup> &backups,
+                        ImageVersionRecord &record) {
+    int st = ReadRunningBootCode(job, bootSet, backups);
+    if (st != 0) return st;
+    LogAdapterFlashLayoutVersion(job);
+    const std::vector<uint32_t> sequence = FenwarSequence(job.chipRev);
+    auto walker = [&](std::span<const uint8_t> image, int expected, int cardType) {
+        return ValidateFenwarImageComponents(image, expected, cardType, &record, job.chipRev, job.fcDeviceId);
+    };
+    const OnlineImageFamily family{table.driverName, &table, ValidateFenwarILTImageRegionsToUpdate,
+                                   ValidateFenwarILTImageHeader, CombineFenwarImageComponentsInBuffer};
+    if ((st = PrepareOnlineImage(job, family, sequence, walker, target, backups)) != 0) return st;
+    BeginOnlineWrites(job);
     return 0;
 }
 
@@ -125,96 +158,32 @@ int AfterFenwarUpdate(OnlineJob &job, const ImageVersionRecord &record, uint16_t
     return RefreshFenwarVpd(job, record, disableReset);
 }
 
-// The hand-over of the firmware attribute before the RISC firmware is
-// written. A refused hand-over stops the loop: a set without its new
-// firmware must not be activated.
-RegionLoopHooks FenwarOnlineHooks(OnlineJob &job) {
-    RegionLoopHooks h;
-    h.beforeWrite = [&job](const PlannedWrite &w, std::span<uint8_t> region) {
-        if (w.step->code != 0x01) return 0;
-        uint64_t attributes = 0;
-        GetFirmwareAttribute(region.first(std::min<size_t>(region.size(), w.entry.length)), FW_ATTRIBUTE_SUPPORT_FENWAR,
-                             &attributes);
-        const FirmwareAttributeBlock block = MakeFirmwareAttributeBlock(attributes);
-        const uint32_t st =
-            TvxSendFlashUpdateFWAttributes(job.device->handle, 0, block.data(), FW_ATTRIBUTE_BLOCK_SIZE);
-        if (st != TVX_STATUS_OK) {
-            OutputLevelMessage(LEVEL_DEBUG, "FenwarOnlineFlashUpdate: TvxSendFlashUpdateFWAttributes (0x%x - %s)", st,
-                               LibraryErrorText(st).c_str());
-            OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", job.inst, st,
-                          LibraryErrorText(st).c_str());
-            return -1;
-        }
-        return 0;
-    };
-    // The failure is told once, in the summary.
-    h.failed = [](const PlannedWrite &, uint32_t) {};
-    return h;
-}
-
+// The summary of both paths; libStatus, when not 0, is the library answer
+// that failed the loop.
 void FenwarSummary(const OnlineJob &job, int status, int vpdStatus, uint32_t libStatus) {
-    if ((status == ONLINE_OK || status == ONLINE_OK_RESET_NEEDED) && vpdStatus != 0) {
-        OutputLevelMessage(LEVEL_INFO, "Flash update complete on this HBA with errors in version updates in VPD.");
-    } else if (status == ONLINE_OK_RESET_NEEDED || status == ONLINE_ACTIVATION_FAILED_END) {
-        OutputLevelMessage(LEVEL_INFO, "Flash update complete. Changes have been saved to all ports of this HBA.\nYou "
-                                       "must reboot in order for the changes to become effective.");
-    } else if (status == ONLINE_OK) {
-        OutputLevelMessage(LEVEL_INFO, "Option ROM update complete. Changes have been saved to both ports of this "
-                                       "HBA.\nYou must reboot in order for changes to take effect.");
-    } else {
-        const uint32_t shown = libStatus != 0 ? libStatus : static_cast<uint32_t>(status);
-        OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", job.inst, shown,
-                      LibraryErrorText(shown).c_str());
-    }
+    if (ShowOnlineCompletion(status, vpdStatus)) return;
+    const uint32_t shown = libStatus != 0 ? libStatus : static_cast<uint32_t>(status);
+    ShowOnlineFailure(job, shown, LibraryErrorText(shown).c_str());
 }
 
 } // namespace
 
 int FenwarOnlineFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t disableReset) {
-    const char *name = "FenwarOnlineFlashUpdate";
-    OutputLevelMessage(LEVEL_DEBUG, "%s: Enter", name);
     OnlineJob job;
-    int st = CheckOnlineAdapter(job, device, imageFile);
+    StatusRecord primary{};
+    StatusRecord secondary{};
+    int st = StartFenwarJob(job, kFenwarOnline, device, imageFile, primary, secondary);
     if (st != 0) return st;
-    if (uint32_t caps = 0; TvxGetFlashUpdateCapabilities(device->handle, 0, &caps) != TVX_STATUS_OK) {
-        OutputMessage("Option is unsupported with this HBA (instance %lu - %s)!", static_cast<unsigned long>(job.inst),
-                      job.model.c_str());
-        return ONLINE_CAPS_UNSUPPORTED;
-    }
-    if ((st = ReadOnlineImageAndLayout(job)) != 0) return st;
-
-    std::array<uint8_t, IMAGE_STATUS_RECORD_SIZE> primary{};
-    std::array<uint8_t, IMAGE_STATUS_RECORD_SIZE> secondary{};
-    if ((st = ReadStatusRecords(job, primary, secondary)) != 0) {
-        OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", job.inst, st,
-                      RegionStatusText(st));
-        return st;
-    }
     const FenwarSetChoice choice = ChooseFenwarSet(primary, secondary);
     const int set = choice.writeSet;
     std::vector<uint32_t> written(FENWAR_WRITTEN_SLOTS, 0);
     InitFenwarSecuredOnlineFlashUpdateSequence(written.data(), written.size(), set);
 
     // The running boot code keeps its BIOS default area in the new set.
-    std::vector<BootBackup> backups(1);
-    backups[0].region = 0x07;
-    if (ReadOnlineRegion(job, choice.runningSet == 1 ? 0x07 : 0x09, backups[0].data) != 0) {
-        OutputMessage("Unable to read FC boot code region of adapter %d (%s)!", job.inst, job.model.c_str());
-        return ONLINE_BOOT_UNREADABLE;
-    }
-    LogAdapterFlashLayoutVersion(job);
-
-    const std::vector<uint32_t> sequence = FenwarSequence(job.chipRev);
+    std::vector<BootBackup> backups;
     ImageVersionRecord record{};
-    auto walker = [&](std::span<const uint8_t> image, int expected, int cardType) {
-        return ValidateFenwarImageComponents(image, expected, cardType, &record, job.chipRev, job.fcDeviceId);
-    };
     auto target = [set](uint32_t code) { return FenwarTargetRegion(code, set); };
-    if ((st = PrepareOnlineImage(job, FenwarImageFamily(name, kFenwarTable), sequence, walker, target, backups)) != 0)
-        return st;
-
-    OutputLevelMessage(LEVEL_INFO, "Updating Flash on HBA port(s) - %8s. Please wait...", job.model.c_str());
-    std::vector<uint8_t>().swap(job.image);
+    if ((st = PrepareFenwarUpdate(job, kFenwarTable, choice.runningSet, target, backups, record)) != 0) return st;
 
     OSSBeginCriticalWrite();
     FlashUpdateSession session(job);
@@ -222,18 +191,19 @@ int FenwarOnlineFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t d
     LoopOutcome loop;
     int vpdStatus = 0;
     if (status == 0) {
-        const RegionLoopHooks hooks = FenwarOnlineHooks(job);
+        // A refused hand-over stops the loop: a set without its new
+        // firmware must not be activated. The failure is told once, in the
+        // summary.
+        RegionLoopHooks hooks;
+        hooks.beforeWrite = [&job](const PlannedWrite &w, std::span<uint8_t> region) {
+            return HandOverFirmwareAttributes(job, kFenwarOnline, w, region);
+        };
+        hooks.failed = [](const PlannedWrite &, uint32_t) {};
         loop = RunRegionLoop(job.device, kFenwarTable, job.plan, job.flash, backups, disableReset, &hooks);
-        status = loop.status;
         OSSSleep(ONLINE_REGION_WAIT_MS);
         OutputLevelMessage(LEVEL_INFO, "Begin updating image status regions...");
         // The records flip only after every planned region was written.
-        if (status == 0 && (loop.written == 0 || loop.written > ONLINE_MAX_REGIONS ||
-                            loop.written != static_cast<int>(job.plan.size()))) {
-            OutputMessage("Unable to complete flash update on HBA Instance %d. Not all regions updated (%d of %d).",
-                          job.inst, loop.written, static_cast<int>(job.plan.size()));
-            status = ONLINE_NOT_ALL_REGIONS;
-        }
+        status = CheckAllRegionsWritten(job, kFenwarOnline, loop);
         if (status == 0) {
             uint32_t order[IMAGE_STATUS_SLOTS] = {};
             InitImageStatusFlashUpdateSequence(order, IMAGE_STATUS_SLOTS, set);
@@ -243,66 +213,36 @@ int FenwarOnlineFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t d
             OSSSleep(ONLINE_REGION_WAIT_MS);
             vpdStatus = AfterFenwarUpdate(job, record, disableReset);
         }
-        if (!session.End() && status == 0) status = ONLINE_ACTIVATION_FAILED;
-        if (status == 0) status = ActivateOnlineUpdate(job, disableReset);
+        status = FinishOnlineSession(job, session, status, disableReset);
     }
     OSSEndCriticalWrite();
     FenwarSummary(job, status, vpdStatus, status == loop.status ? loop.libStatus : 0);
-    OutputLevelMessage(LEVEL_DEBUG, "%s: exit (FlashUpdStat=%d, VpdUpdStat=%d)", name, status, vpdStatus);
+    OutputLevelMessage(LEVEL_DEBUG, "%s: exit (FlashUpdStat=%d, VpdUpdStat=%d)", kFenwarTable.driverName, status,
+                       vpdStatus);
     return status;
 }
 
 int FenwarFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t disableReset) {
-    const char *name = "FenwarFlashUpdate";
-    OutputLevelMessage(LEVEL_DEBUG, "%s: Enter", name);
     OnlineJob job;
-    int st = CheckOnlineAdapter(job, device, imageFile);
+    StatusRecord primary{};
+    StatusRecord secondary{};
+    int st = StartFenwarJob(job, kFenwarOffline, device, imageFile, primary, secondary);
     if (st != 0) return st;
-    if ((st = ReadOnlineImageAndLayout(job)) != 0) return st;
-
-    std::array<uint8_t, IMAGE_STATUS_RECORD_SIZE> primary{};
-    std::array<uint8_t, IMAGE_STATUS_RECORD_SIZE> secondary{};
-    if ((st = ReadStatusRecords(job, primary, secondary)) != 0) {
-        OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", job.inst, st,
-                      RegionStatusText(st));
-        return st;
-    }
     const FenwarOfflineRecords records = FenwarOfflineStatusRecords(primary, secondary);
 
     // The primary set is rewritten in place: its own boot code carries the
     // BIOS default area over.
-    std::vector<BootBackup> backups(1);
-    backups[0].region = 0x07;
-    if (ReadOnlineRegion(job, 0x07, backups[0].data) != 0) {
-        OutputMessage("Unable to read FC boot code region of adapter %d (%s)!", job.inst, job.model.c_str());
-        return ONLINE_BOOT_UNREADABLE;
-    }
-    LogAdapterFlashLayoutVersion(job);
-
-    const std::vector<uint32_t> sequence = FenwarSequence(job.chipRev);
+    std::vector<BootBackup> backups;
     ImageVersionRecord record{};
-    auto walker = [&](std::span<const uint8_t> image, int expected, int cardType) {
-        return ValidateFenwarImageComponents(image, expected, cardType, &record, job.chipRev, job.fcDeviceId);
-    };
     auto target = [](uint32_t code) { return code; };
-    if ((st = PrepareOnlineImage(job, FenwarImageFamily(name, kFenwarOfflineTable), sequence, walker, target,
-                                 backups)) != 0)
-        return st;
-
-    OutputLevelMessage(LEVEL_INFO, "Updating Flash on HBA port(s) - %8s. Please wait...", job.model.c_str());
-    std::vector<uint8_t>().swap(job.image);
+    if ((st = PrepareFenwarUpdate(job, kFenwarOfflineTable, 1, target, backups, record)) != 0) return st;
 
     OSSBeginCriticalWrite();
     RegionLoopHooks hooks;
     hooks.failed = [](const PlannedWrite &, uint32_t) {};
     const LoopOutcome loop =
         RunRegionLoop(job.device, kFenwarOfflineTable, job.plan, job.flash, backups, disableReset, &hooks);
-    int status = loop.status;
-    if (status == 0 && (loop.written == 0 || loop.written != static_cast<int>(job.plan.size()))) {
-        OutputMessage("Unable to complete flash update on HBA Instance %d. Not all regions updated (%d of %d).",
-                      job.inst, loop.written, static_cast<int>(job.plan.size()));
-        status = ONLINE_NOT_ALL_REGIONS;
-    }
+    int status = CheckAllRegionsWritten(job, kFenwarOffline, loop);
     // The records make the primary set active only once it is whole: a
     // cut before this point leaves the adapter on the set it ran.
     if (status == 0 && records.change) {
@@ -318,20 +258,12 @@ int FenwarFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t disable
     }
     OSSEndCriticalWrite();
 
-    if (status != 0) {
-        const uint32_t shown = loop.status != 0 && loop.libStatus != 0 ? loop.libStatus : static_cast<uint32_t>(status);
-        OutputMessage("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", job.inst, shown,
-                      LibraryErrorText(shown).c_str());
-    } else if (vpdStatus == 0 && disableReset == 0) {
-        OutputLevelMessage(LEVEL_INFO, "Option ROM update complete. Changes have been saved to both ports of this "
-                                       "HBA.\nYou must reboot in order for changes to take effect.");
-    } else if (vpdStatus == 0) {
-        OutputLevelMessage(LEVEL_INFO, "Flash update complete. Changes have been saved to all ports of this HBA.\nYou "
-                                       "must reboot in order for the changes to become effective.");
-    } else {
-        OutputLevelMessage(LEVEL_INFO, "Flash update complete on this HBA with errors in version updates in VPD.");
-    }
-    OutputLevelMessage(LEVEL_DEBUG, "%s: exit (FlashUpdStat=%d, VpdUpdStat=%d)", name, status, vpdStatus);
+    // Nothing is activated here: a good update with resets disabled is
+    // summed up as one that waits for a reset.
+    FenwarSummary(job, status == 0 && disableReset != 0 ? ONLINE_OK_RESET_NEEDED : status, vpdStatus,
+                  status == loop.status ? loop.libStatus : 0);
+    OutputLevelMessage(LEVEL_DEBUG, "%s: exit (FlashUpdStat=%d, VpdUpdStat=%d)", kFenwarOfflineTable.driverName, status,
+                       vpdStatus);
     return status;
 }
 

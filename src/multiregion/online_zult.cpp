@@ -71,6 +71,8 @@ const FamilyTable kZultTable = {
     {},
 };
 
+const OnlineDriver kZultOnline = {&kZultTable, true, FW_ATTRIBUTE_SUPPORT_ZULT, false, 0};
+
 std::string Format3(const char *fmt, unsigned a, unsigned b, unsigned c) {
     char text[96];
     std::snprintf(text, sizeof text, fmt, a, b, c);
@@ -133,37 +135,38 @@ int WriteMemoOfSet(OnlineJob &job, uint32_t region, const FlashMemoVersions &ver
     return FMB_UPDATE_FAILED;
 }
 
-void ZultSummary(const OnlineJob &job, int status) {
-    if (status == ONLINE_OK_RESET_NEEDED || status == ONLINE_ACTIVATION_FAILED_END)
-        OutputLevelMessage(LEVEL_INFO, "Flash update complete. Changes have been saved to all ports of this HBA.\nYou "
-                                       "must reboot in order for the changes to become effective.");
-    else if (status == ONLINE_OK)
-        OutputLevelMessage(LEVEL_INFO, "Option ROM update complete. Changes have been saved to both ports of this "
-                                       "HBA.\nYou must reboot in order for changes to take effect.");
-    else
-        OutputMessage("Flash update failed with HBA (Instance %d - %s) with error (%d!", job.inst, job.model.c_str(),
-                      status);
+// One status step after the region writes: its progress line, the
+// library's update of the records and the wait after it. 0 or failStatus.
+int UpdateStatusStep(OnlineJob &job, const char *progress, int (*update)(TVXDevice *, const TVX_ACTIVE_REGIONS *),
+                     const TVX_ACTIVE_REGIONS &active, int failStatus) {
+    OutputText(progress);
+    int status = 0;
+    if (update(job.device, &active) != 0) {
+        OutputMessage("%s", "Failed");
+        status = failStatus;
+    } else {
+        OutputMessage("%s", "Success");
+    }
+    OSSSleep(ONLINE_ZULT_STATUS_WAIT_MS);
+    return status;
+}
+
+void ZultFailure(const OnlineJob &job, int status) {
+    OutputMessage("Flash update failed with HBA (Instance %d - %s) with error (%d!", job.inst, job.model.c_str(),
+                  status);
 }
 
 } // namespace
 
 int ZultOnlineFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t disableReset) {
-    const char *name = "ZultOnlineFlashUpdate";
-    OutputLevelMessage(LEVEL_DEBUG, "%s: Enter", name);
+    const char *name = kZultTable.driverName;
     OnlineJob job;
-    int st = CheckOnlineAdapter(job, device, imageFile);
+    int st = StartOnlineJob(job, kZultOnline, device, imageFile);
     if (st != 0) return st;
-    if (uint32_t caps = 0; TvxGetFlashUpdateCapabilities(device->handle, 0, &caps) != TVX_STATUS_OK) {
-        OutputMessage("Option is unsupported with this HBA (instance %lu - %s)!", static_cast<unsigned long>(job.inst),
-                      job.model.c_str());
-        return ONLINE_CAPS_UNSUPPORTED;
-    }
-    if ((st = ReadOnlineImageAndLayout(job)) != 0) return st;
 
     TVX_ACTIVE_REGIONS active{};
     if (CoreGetActiveRegions(device, &active) != 0) {
-        OutputMessage("Flash update failed with HBA (Instance %d - %s) with error (%d!", job.inst, job.model.c_str(),
-                      ONLINE_STATUS_FAILED);
+        ZultFailure(job, ONLINE_STATUS_FAILED);
         return ONLINE_STATUS_FAILED;
     }
     const int runningSet = active.ActiveGlobalRegions == 1 ? 1 : 2;
@@ -175,12 +178,8 @@ int ZultOnlineFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t dis
 
     // The running boot code (BIOS default area) and the running board
     // configuration (settings carried into the new one).
-    std::vector<BootBackup> backups(1);
-    backups[0].region = 0x07;
-    if (ReadOnlineRegion(job, runningSet == 1 ? 0x07 : 0x09, backups[0].data) != 0) {
-        OutputMessage("Unable to read FC boot code region of adapter %d (%s)!", job.inst, job.model.c_str());
-        return ONLINE_BOOT_UNREADABLE;
-    }
+    std::vector<BootBackup> backups;
+    if ((st = ReadRunningBootCode(job, runningSet, backups)) != 0) return st;
     const uint32_t fbcTarget = CoreGetAlternateRegion(kFcBoardConfig, active);
     std::vector<uint8_t> runningFbc;
     if (ReadOnlineRegion(job, fbcTarget == kFcBoardConfig ? 0x10B : kFcBoardConfig, runningFbc) != 0) {
@@ -214,34 +213,24 @@ int ZultOnlineFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t dis
     };
     if ((st = PrepareOnlineImage(job, family, sequence, walker, target, backups, precheck)) != 0) return st;
 
-    OutputLevelMessage(LEVEL_INFO, "Updating Flash on HBA port(s) - %8s. Please wait...", job.model.c_str());
-    std::vector<uint8_t>().swap(job.image);
+    BeginOnlineWrites(job);
 
     bool fbcWritten = false;
+    auto boardConfigFailure = [&job] {
+        OutputMessage("Flash update failed with HBA (Instance %d - %s). Checksum mismached!", job.inst,
+                      job.model.c_str());
+    };
     RegionLoopHooks hooks;
     hooks.progress = [&record](const PlannedWrite &w) { return ZultProgress(w, record); };
     hooks.beforeWrite = [&](const PlannedWrite &w, std::span<uint8_t> region) {
         if (w.step->code == kFcBoardConfig) {
             if (CorePreserveFCBrdCfgData(job.device, runningFbc, region) != 0) {
-                OutputMessage("Flash update failed with HBA (Instance %d - %s). Checksum mismached!", job.inst,
-                              job.model.c_str());
+                boardConfigFailure();
                 return -1;
             }
             return 0;
         }
-        if (w.step->code != 0x01) return 0;
-        uint64_t attributes = 0;
-        GetFirmwareAttribute(region.first(std::min<size_t>(region.size(), w.entry.length)), FW_ATTRIBUTE_SUPPORT_ZULT,
-                             &attributes);
-        const FirmwareAttributeBlock block = MakeFirmwareAttributeBlock(attributes);
-        const uint32_t lib =
-            TvxSendFlashUpdateFWAttributes(job.device->handle, 0, block.data(), FW_ATTRIBUTE_BLOCK_SIZE);
-        if (lib != TVX_STATUS_OK) {
-            OutputLevelMessage(LEVEL_DEBUG, "ZultOnlineFlashUpdate: TvxSendFlashUpdateFWAttributes (0x%x - %s)", lib,
-                               LibraryErrorText(lib).c_str());
-            return -1;
-        }
-        return 0;
+        return HandOverFirmwareAttributes(job, kZultOnline, w, region);
     };
     hooks.afterWrite = [&](const PlannedWrite &w) {
         if (w.step->code == kFcBoardConfig) fbcWritten = true;
@@ -252,10 +241,8 @@ int ZultOnlineFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t dis
             OutputLevelMessage(LEVEL_INFO, "EFI version: %02d.%02d.%02d", record.fcEfi.major, record.fcEfi.minor, 0);
         }
     };
-    hooks.failed = [&job](const PlannedWrite &w, uint32_t) {
-        if (w.step->code == kFcBoardConfig)
-            OutputMessage("Flash update failed with HBA (Instance %d - %s). Checksum mismached!", job.inst,
-                          job.model.c_str());
+    hooks.failed = [&](const PlannedWrite &w, uint32_t) {
+        if (w.step->code == kFcBoardConfig) boardConfigFailure();
     };
 
     OSSBeginCriticalWrite();
@@ -264,14 +251,9 @@ int ZultOnlineFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t dis
     if (status == 0) {
         const LoopOutcome loop =
             RunRegionLoop(job.device, kZultTable, job.plan, job.flash, backups, disableReset, &hooks);
-        status = loop.status;
         OSSSleep(ONLINE_ZULT_AFTER_LOOP_MS);
         // The records flip only after every planned region was written.
-        if (status == 0 && (loop.written == 0 || loop.written != static_cast<int>(job.plan.size()))) {
-            OutputMessage("Unable to complete flash update on HBA Instance %d. Not all regions updated (%d of %d).",
-                          job.inst, loop.written, static_cast<int>(job.plan.size()));
-            status = ONLINE_NOT_ALL_REGIONS;
-        }
+        status = CheckAllRegionsWritten(job, kZultOnline, loop);
         if (status == 0) {
             FlashMemoVersions memo{};
             OnlineMemoVersions(job.flash, memo);
@@ -285,34 +267,21 @@ int ZultOnlineFlashUpdate(TVXDevice *device, const char *imageFile, uint16_t dis
                 status = FMB_UPDATE_FAILED;
             }
         }
-        if (status == 0) {
-            OutputText(set == 2 ? "Updating Adapter Secondary Image Status... "
-                                : "Updating Adapter Primary Image Status... ");
-            if (CoreUpdateImageStatus(job.device, &active) != 0) {
-                OutputMessage("%s", "Failed");
-                status = ONLINE_STATUS_FAILED;
-            } else {
-                OutputMessage("%s", "Success");
-            }
-            OSSSleep(ONLINE_ZULT_STATUS_WAIT_MS);
-        }
-        if (status == 0 && fbcWritten) {
-            OutputText(fbcTarget == 0x10B ? "Updating Adapter Secondary Aux Image Status... "
-                                          : "Updating Adapter Primary Aux Image Status... ");
-            if (CoreUpdateAuxImageStatus(job.device, &active) != 0) {
-                OutputMessage("%s", "Failed");
-                status = ONLINE_AUX_STATUS_FAILED;
-            } else {
-                OutputMessage("%s", "Success");
-            }
-            OSSSleep(ONLINE_ZULT_STATUS_WAIT_MS);
-        }
+        if (status == 0)
+            status = UpdateStatusStep(job,
+                                      set == 2 ? "Updating Adapter Secondary Image Status... "
+                                               : "Updating Adapter Primary Image Status... ",
+                                      CoreUpdateImageStatus, active, ONLINE_STATUS_FAILED);
+        if (status == 0 && fbcWritten)
+            status = UpdateStatusStep(job,
+                                      fbcTarget == 0x10B ? "Updating Adapter Secondary Aux Image Status... "
+                                                         : "Updating Adapter Primary Aux Image Status... ",
+                                      CoreUpdateAuxImageStatus, active, ONLINE_AUX_STATUS_FAILED);
         if (status == 0) OSSSleep(ONLINE_REGION_WAIT_MS);
-        if (!session.End() && status == 0) status = ONLINE_ACTIVATION_FAILED;
-        if (status == 0) status = ActivateOnlineUpdate(job, disableReset);
+        status = FinishOnlineSession(job, session, status, disableReset);
     }
     OSSEndCriticalWrite();
-    ZultSummary(job, status);
+    if (!ShowOnlineCompletion(status, 0)) ZultFailure(job, status);
     OutputLevelMessage(LEVEL_DEBUG, "%s: exit (FlashUpdStat=%d)", name, status);
     return status;
 }

@@ -10,6 +10,7 @@
 
 #include "app/output.h"
 #include "oss/oss.h"
+#include "update/scratch.h"
 
 OptionROMRequest *g_ptrOptionROMRequest = nullptr;
 
@@ -31,15 +32,6 @@ bool EqualNoCase(const char *a, const char *b) {
     for (size_t i = 0; i < la; ++i)
         if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
             return false;
-    return true;
-}
-
-bool AllocZeroed(std::vector<uint8_t> &buf, size_t size) {
-    try {
-        buf.assign(size, 0);
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
     return true;
 }
 
@@ -247,9 +239,10 @@ int GetOptionROMRegionSize(TVXDevice *device, uint32_t region, uint32_t *size) {
                            LibraryErrorText(st).c_str());
         return OPTROM_NO_REGION;
     }
-    std::vector<uint8_t> probe;
-    if (!AllocZeroed(probe, entry->Size)) return OPTROM_ALLOC_FAILED;
-    st = ReadRegionWithRetry("GetOptionROMRegionSize", device, probe.data(), entry->Size, region);
+    // The bytes read only prove the region reads: nothing looks at them.
+    ScratchBytes probe(entry->Size);
+    if (!probe.ok()) return OPTROM_ALLOC_FAILED;
+    st = ReadRegionWithRetry("GetOptionROMRegionSize", device, probe.span().data(), entry->Size, region);
     if (st != TVX_STATUS_OK) return OPTROM_READ_FAILED;
     if (size != nullptr) *size = entry->Size;
     return OPTROM_OK;

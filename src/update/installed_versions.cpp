@@ -10,6 +10,7 @@
 #include "inventory/cxrtype.h"
 #include "multiregion/memoblock.h"
 #include "update/flashregion.h"
+#include "update/scratch.h"
 #include "vpd/vpd.h"
 
 namespace {
@@ -39,12 +40,13 @@ int getMBImageVersionInFirmwareFromAdapter(TVXDevice *device, MultibootVersion *
 
     std::vector<uint8_t> block;
     if (GetOptionROMRegionSize(device, TVX_OPT_ROM_REGION_FW, &size) == 0) {
-        std::vector<uint8_t> region;
-        try {
-            region.assign(size, 0);
-        } catch (...) {
-            return 0;
-        }
+        ScratchBytes scratch(size);
+        if (!scratch.ok()) return 0;
+        const std::span<uint8_t> region = scratch.span();
+        // Only the version block is looked at: it reads as zeros when the
+        // read does not reach it.
+        if (InBounds(region.size(), MBI_VERSION_BLOCK_OFFSET, MBI_VERSION_BLOCK_SIZE))
+            std::fill_n(region.begin() + MBI_VERSION_BLOCK_OFFSET, MBI_VERSION_BLOCK_SIZE, uint8_t{0});
         uint32_t readSize = size;
         int st = GetOptionROMRegionData(device, region, TVX_OPT_ROM_REGION_FW, &readSize);
         OutputLevelMessage(LEVEL_DEBUG,

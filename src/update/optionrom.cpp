@@ -17,6 +17,8 @@
 #include "inventory/cxrtype.h"
 #include "oss/oss.h"
 #include "update/flashregion.h"
+#include "update/imagefile.h"
+#include "update/scratch.h"
 
 namespace {
 
@@ -29,15 +31,6 @@ constexpr size_t MBI_ALL_SIZE = 0x100000;
 // The whole flash of these adapters is one 1 MiB image; no region of their
 // layout can be larger.
 constexpr uint32_t MAX_REGION_SIZE = 0x100000;
-
-bool AllocZeroed(std::vector<uint8_t> &buf, size_t size) {
-    try {
-        buf.assign(size, 0);
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
-    return true;
-}
 
 bool ListContains(const char *const *list, size_t n, const char *text) {
     for (size_t i = 0; i < n; ++i)
@@ -60,6 +53,16 @@ bool HasAnyFirmwareMarker(std::span<const uint8_t> data) {
         if (std::memcmp(data.data() + i, "CXR", 3) == 0 && std::memcmp(data.data() + i + 5, kTail, tailLen) == 0)
             return true;
     return false;
+}
+
+// Wrapping sum of the big-endian words of a block (its length a multiple
+// of four): one pass the compiler can vectorise.
+uint32_t SumBE32Words(std::span<const uint8_t> block) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i + 4 <= block.size(); i += 4)
+        sum += (static_cast<uint32_t>(block[i]) << 24) | (static_cast<uint32_t>(block[i + 1]) << 16) |
+               (static_cast<uint32_t>(block[i + 2]) << 8) | static_cast<uint32_t>(block[i + 3]);
+    return sum;
 }
 
 const char *const kCommonFCodeDevices[] = {"2422", "2432", "6322", "5422", "5432", "2532", "8432", "8001", "8021",
@@ -130,18 +133,8 @@ int ValidateFirmwareChecksum(std::span<const uint8_t> file) {
     if (l1 == 0 || l2 == 0) return OPTROM_FW_CHECKSUM;
     // Both segments must lie inside the file.
     if (static_cast<uint64_t>(l1) + l2 > file.size() / 4) return OPTROM_FW_CHECKSUM;
-    uint32_t sum1 = 0;
-    uint32_t sum2 = 0;
-    for (size_t i = 0; i < l1; ++i) {
-        uint32_t w = 0;
-        ReadBE32(file, i * 4, w);
-        sum1 += w;
-    }
-    for (size_t i = l1; i < static_cast<size_t>(l1) + l2; ++i) {
-        uint32_t w = 0;
-        ReadBE32(file, i * 4, w);
-        sum2 += w;
-    }
+    const uint32_t sum1 = SumBE32Words(file.first(static_cast<size_t>(l1) * 4));
+    const uint32_t sum2 = SumBE32Words(file.subspan(static_cast<size_t>(l1) * 4, static_cast<size_t>(l2) * 4));
     OutputLevelMessage(LEVEL_DEBUG, "ValidateFirmwareChecksum: L1=0x%x L2=0x%x sum1=0x%x sum2=0x%x", l1, l2, sum1,
                        sum2);
     return (sum1 == 0 && sum2 == 0) ? OPTROM_VALID : OPTROM_FW_CHECKSUM;
@@ -387,32 +380,18 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
         if (r != 0) return r;
     }
 
-    // The file, whole.
-    std::vector<uint8_t> fileData;
-    {
-        std::FILE *f = std::fopen(name, "rb");
-        if (f == nullptr) {
-            OutputMessage("Unable to open file %s!", name);
-            return OPTROM_CANNOT_OPEN;
-        }
-        long len = -1;
-        if (std::fseek(f, 0, SEEK_END) == 0) len = std::ftell(f);
-        if (len < 0 || std::fseek(f, 0, SEEK_SET) != 0) {
-            std::fclose(f);
-            OutputMessage("File %s appears to be corrupted!", name);
-            return OPTROM_FILE_CORRUPTED;
-        }
-        if (!AllocZeroed(fileData, static_cast<size_t>(len))) {
-            std::fclose(f);
-            OutputMessage("Memory allocation error!");
-            return OPTROM_NO_MEMORY;
-        }
-        size_t got = fileData.empty() ? 0 : std::fread(fileData.data(), 1, fileData.size(), f);
-        std::fclose(f);
-        if (got != fileData.size()) {
-            OutputMessage("File %s appears to be corrupted!", name);
-            return OPTROM_FILE_CORRUPTED;
-        }
+    // The file, whole (read once per run and shared by the adapters).
+    ImageFileStore ownFiles;
+    std::span<const uint8_t> fileData;
+    switch (RunImageFiles(ownFiles).Get(name, fileData)) {
+    case ImageFileStatus::Ok: break;
+    case ImageFileStatus::CannotOpen: OutputMessage("Unable to open file %s!", name); return OPTROM_CANNOT_OPEN;
+    case ImageFileStatus::NoMemory: OutputMessage("Memory allocation error!"); return OPTROM_NO_MEMORY;
+    case ImageFileStatus::CannotMeasure:
+    case ImageFileStatus::ReadFailed:
+    case ImageFileStatus::TooLarge:
+        OutputMessage("File %s appears to be corrupted!", name);
+        return OPTROM_FILE_CORRUPTED;
     }
 
     // The adapter's layout and the region requested.
@@ -449,12 +428,16 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
         return OPTROM_DATA_WRONG_SIZE;
     }
 
-    // The region's current contents fill what the file does not cover.
-    std::vector<uint8_t> region;
-    if (!AllocZeroed(region, maxSize)) {
+    // The region's current contents fill what the file does not cover; the
+    // file's own bytes are copied over them below, so only the part past the
+    // file starts zeroed (what a read that does not reach it leaves there).
+    ScratchBytes work(maxSize);
+    if (!work.ok()) {
         OutputMessage("Memory allocation error!");
         return OPTROM_NO_MEMORY;
     }
+    const std::span<uint8_t> region = work.span();
+    std::fill(region.begin() + static_cast<std::ptrdiff_t>(fileData.size()), region.end(), uint8_t{0});
     int rr = getHBAOptionROMInfos(device, region, g_ptrOptionROMRequest->Region);
     if (rr != OPTROM_OK) {
         // Writing without the current contents would replace the bytes
@@ -464,7 +447,10 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
         return OPTROM_UPDATE_FAILED;
     }
 
-    int vr = validateUpdateMultibootOptionROM(ssdid, ssvid, fileData, device->nodeProperty.Model,
+    // The file is checked and patched for this adapter in place of the
+    // region's bytes it replaces; the shared copy stays as read.
+    std::copy(fileData.begin(), fileData.end(), region.begin());
+    int vr = validateUpdateMultibootOptionROM(ssdid, ssvid, region.first(fileData.size()), device->nodeProperty.Model,
                                               device->chipProperty.PciDeviceId);
     if (vr != 0 && vr != OPTROM_VALID) {
         PrintValidationFailure(vr, name, device, model);
@@ -511,8 +497,6 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
         OutputLevelMessage(LEVEL_INFO, "Updating Flash on HBA instance %d - %8s. Please wait...", inst, model.c_str());
     else
         OutputLevelMessage(LEVEL_INFO, "Updating Flash on HBA port(s) - %8s. Please wait...", model.c_str());
-
-    std::memcpy(region.data(), fileData.data(), fileData.size());
 
     uint32_t last = TVX_STATUS_OK;
     int written = 0;

@@ -8,6 +8,7 @@
 
 #include "app/output.h"
 #include "inventory/cxrtype.h"
+#include "update/imagefile.h"
 #include "update/updaterun.h"
 
 namespace {
@@ -119,6 +120,8 @@ int DoFlashUpdateAllAdaptersFromFile(const char *imageFile, int iOption, int fam
         return 1;
     }
     std::fclose(f);
+    // Each adapter takes the same file: it is read once.
+    ImageFileRun imageFiles;
     int successes = 0;
     for (TVXDevice *d = g_HBAList.first; d != nullptr; d = d->next)
         if (DoFlashUpdateAdapterPortFromFile(d, name, iOption, familyCode, bAllPorts, 1, 1) == 0) ++successes;

@@ -3,6 +3,7 @@
 
 #include "update/updaterun.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -24,8 +25,10 @@
 #include "multiregion/online.h"
 #include "oss/oss.h"
 #include "update/flashctr.h"
+#include "update/imagefile.h"
 #include "update/optionrom.h"
 #include "update/policy.h"
+#include "update/scratch.h"
 #include "update/targeted.h"
 
 namespace {
@@ -313,6 +316,8 @@ int updateOptionROMSingleHBA(TVXDevice *device, const char *imageFile, int bAllP
         return STATUS_VIRTUAL_PORT;
     }
     if (bAllPorts) device = FindTVXDeviceToUpdateFlash(device);
+    // The adapter and its second chip share one read of the file.
+    ImageFileRun imageFiles;
 
     const int cxr = GetCxrType(device);
     uint16_t disableReset = 1;
@@ -449,6 +454,8 @@ int updateOptionROMAllHBAs(TVXDevice * /*singleDevice*/, int bAllPorts, int /*iO
         OutputLevelMessage(LEVEL_INFO, "Orvane HBA not found!");
         return STATUS_NO_ADAPTER;
     }
+    // Each image file is read once for the whole walk.
+    ImageFileRun imageFiles;
     unsigned needed = 0;
     unsigned updated = 0;
     g_triedChips.clear();
@@ -559,33 +566,24 @@ int updateOptionROMAllHBAs(TVXDevice * /*singleDevice*/, int bAllPorts, int /*iO
 
 int ValidateOptionROMFile(const char *fileName, std::span<uint8_t> buffer, uint32_t *size) {
     const uint32_t maxSize = size != nullptr ? *size : 0;
-    std::FILE *f = fileName != nullptr ? std::fopen(fileName, "rb") : nullptr;
-    if (f == nullptr) {
+    // The buffer bounds the read as much as the given maximum; a longer
+    // file is measured, not read.
+    const size_t limit = std::min<size_t>(maxSize, buffer.size());
+    ImageFileStore ownFiles;
+    std::span<const uint8_t> data;
+    size_t length = 0;
+    const ImageFileStatus st =
+        fileName != nullptr ? RunImageFiles(ownFiles).Get(fileName, data, limit, &length) : ImageFileStatus::CannotOpen;
+    if (st == ImageFileStatus::CannotOpen) {
         if (size != nullptr) *size = 0;
         return 1;
     }
-    std::vector<uint8_t> chunk(0x10000);
-    size_t length = 0;
-    for (;;) {
-        size_t n = std::fread(chunk.data(), 1, chunk.size(), f);
-        length += n;
-        if (n < chunk.size()) break;
-    }
-    if (std::ferror(f) || std::fseek(f, 0, SEEK_SET) != 0) {
-        std::fclose(f);
-        return 3;
-    }
+    if (st != ImageFileStatus::Ok && st != ImageFileStatus::TooLarge) return 3;
     OutputLevelMessage(LEVEL_DEBUG, "ValidateOptionROMFile: OptionROM file size=%d - Max size=%d",
                        static_cast<int>(length), static_cast<int>(maxSize));
-    // The buffer bounds the read as much as the given maximum.
-    if (length > maxSize || length > buffer.size()) {
-        std::fclose(f);
-        return 4;
-    }
-    size_t got = length == 0 ? 0 : std::fread(buffer.data(), 1, length, f);
-    std::fclose(f);
-    if (got != length) return 3;
-    if (size != nullptr) *size = static_cast<uint32_t>(length);
+    if (st == ImageFileStatus::TooLarge) return 4;
+    std::copy(data.begin(), data.end(), buffer.begin());
+    if (size != nullptr) *size = static_cast<uint32_t>(data.size());
     return 0;
 }
 
@@ -708,13 +706,14 @@ int DoStdBiosUpdate(TVXDevice *device, const char *imageFile) {
         return -1;
     }
 
-    std::vector<uint8_t> buffer;
-    try {
-        buffer.assign(STD_BIOS_MAX, 0);
-    } catch (const std::bad_alloc &) {
+    // Only the file's bytes are checked and written: the rest of the buffer
+    // is never looked at.
+    ScratchBytes scratch(STD_BIOS_MAX);
+    if (!scratch.ok()) {
         OutputMessage("Memory allocation error!");
         return -1;
     }
+    const std::span<uint8_t> buffer = scratch.span();
     uint32_t size = STD_BIOS_MAX;
     int st = ValidateOptionROMFile(name, buffer, &size);
     if (st == 1) {

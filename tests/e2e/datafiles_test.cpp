@@ -5,6 +5,8 @@
 // with the data-file kit; regions are read back with tarniksim dump.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "datafile_hosts.h"
 
 namespace {
@@ -407,6 +409,63 @@ TEST(DataFiles, PbcShowsEachPepAdapter) {
     auto run = s.Tf({});
     EXPECT_TRUE(Has(run.out, "is newer than the version of this file.")) << run.out;
     EXPECT_EQ(s.Dump("c27", "0xCF"), broken);
+}
+
+// A data file whose subsystem ID fields hold 0 takes the adapter's IDs,
+// which the build reads from NVRAM right before the region is rebuilt.
+// When that read fails, the IDs are unknown: the file is refused and the
+// region keeps its contents, rather than getting IDs of 0.
+TEST(DataFiles, UnreadableAdapterIdsAreNeverStamped) {
+    auto pep = Pep(2, 0, 0, 0);
+    pep.ssvid = 0;
+    pep.ssdid = 0;
+    auto preload = Preload(25, 0, 2, 0, 0);
+    preload.ssvid = 0;
+    struct Row {
+        const char *name;
+        const char *file;
+        std::vector<datakit::Field> fields;
+        const char *region;
+        const char *success;
+    };
+    const Row rows[] = {
+        {"pep", "PEP27BC.dat", datakit::PepFields(pep), "0xCF", "Updating PEP Board Config of HBA instance 0"},
+        {"preload", "FWA83xxB.DAT", datakit::PreloadFields(preload), "0x13",
+         "Updating firmware preload table of HBA instance 0"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        DataScene s(std::string("dat_ids_") + row.name);
+        s.Dat(kSsdid27, row.file, DatText(row.fields));
+        const std::vector<uint8_t> before = s.Dump("c27", row.region);
+        // The fault-free run, every call journaled: the last vendor ID read
+        // of the 27xx before its region is written.
+        std::string host = e2e::ReadFile(s.path() / "host.json");
+        host.insert(host.find('{') + 1, R"("journal_all": true, )");
+        e2e::WriteFile(s.path() / "host.json", host);
+        auto clean = s.Tf({"--force"});
+        ASSERT_TRUE(Has(clean.out, row.success)) << clean.out;
+        std::stringstream journal(e2e::ReadFile(s.path() / "journal.jsonl"));
+        int reads = 0, lastVendorRead = -1;
+        for (std::string line; std::getline(journal, line);) {
+            if (upd::Field(line, "op") == "write" && upd::Field(line, "instance") == "0" &&
+                upd::Field(line, "region") == row.region)
+                break;
+            if (upd::Field(line, "fn") != "TvxGetVariableValue" || upd::Field(line, "instance") != "0") continue;
+            if (std::stoul(upd::Field(line, "param"), nullptr, 0) == 127) lastVendorRead = reads;
+            ++reads;
+        }
+        ASSERT_GE(lastVendorRead, 0);
+
+        // That read fails; a fresh copy of the region is written back first.
+        WriteBytes(s.path() / (std::string(row.region) == "0xCF" ? "pep_cf.bin" : "pre27.bin"), before);
+        std::filesystem::remove_all(s.path() / "state");
+        s.Faults(R"({"faults": [{"op": "TvxGetVariableValue", "instance": 0, "skip": )" +
+                 std::to_string(lastVendorRead) + R"(, "statuses": ["0x20000001"]}]})");
+        auto r = s.Tf({"--force"});
+        EXPECT_FALSE(Has(r.out, std::string(row.success) + " - CXR2261...Successful")) << r.out;
+        EXPECT_EQ(s.Dump("c27", row.region), before);
+    }
 }
 
 } // namespace

@@ -141,6 +141,35 @@ TEST(OutputRouting, LongMessagesAreCut) {
     EXPECT_EQ(e.err, "Error: " + std::string(255, 'x') + "\n");
 }
 
+// Whether a level is shown, for every setting; a message is written exactly
+// when its level is shown (the functions check before formatting).
+TEST(OutputRouting, LevelShownDecidesWhatIsWritten) {
+    const int levels[] = {LEVEL_PLAIN, LEVEL_INFO, LEVEL_WARNING, LEVEL_ERROR, LEVEL_DEBUG, 42};
+    for (int silent : {0, 1})
+        for (int debug : {0, 1})
+            for (bool log : {false, true})
+                for (int level : levels) {
+                    bool shown = false;
+                    Captured c = Capture(silent, debug, log, [&] {
+                        shown = OutputLevelShown(level);
+                        OutputLevelMessage(level, "text %d", level);
+                    });
+                    bool expected = silent == 0 && (level != LEVEL_DEBUG || debug != 0);
+                    EXPECT_EQ(shown, expected) << silent << debug << log << level;
+                    EXPECT_EQ(!(c.out + c.err + c.log).empty(), expected) << silent << debug << log << level;
+                }
+    // The quiet-mode preference can change g_bSilent during a run: checked
+    // at every message.
+    Captured c = Capture(0, 0, false, [] {
+        OutputLevelMessage(LEVEL_INFO, "before");
+        g_bSilent = 1;
+        OutputLevelMessage(LEVEL_INFO, "during");
+        g_bSilent = 0;
+        OutputLevelMessage(LEVEL_INFO, "after");
+    });
+    EXPECT_EQ(c.out, "Info: before\nInfo: after\n");
+}
+
 TEST(OutputRouting, LevelWords) {
     EXPECT_STREQ(LevelWord(0), "");
     EXPECT_STREQ(LevelWord(1), "Info");

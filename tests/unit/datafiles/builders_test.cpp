@@ -165,6 +165,35 @@ TEST(PreloadBuilder, ValidationAndBuild) {
     }
 }
 
+// Without the adapter's IDs (a failed NVRAM read) no file with ID fields
+// builds, a wildcard one included: nothing would say its IDs belong to the
+// adapter, and a stamp would write IDs of 0.
+TEST(Builders, UnknownAdapterIdsRefuseTheFile) {
+    datakit::PepOptions pep;
+    pep.ssvid = 0;
+    pep.ssdid = 0;
+    datakit::PreloadOptions preload;
+    preload.cxrType = 25;
+    preload.ssvid = 0;
+    preload.ssdid = 0xFFFF;
+    AdapterFacts unknown = Facts(25, 0, 0);
+    unknown.idsRead = false;
+    const std::vector<uint8_t> pepFile = FileBytes(datakit::PepFields(pep));
+    const std::vector<uint8_t> preloadFile = FileBytes(datakit::PreloadFields(preload));
+    const std::vector<uint8_t> region(0x1000, 0xA5);
+    std::vector<uint8_t> pepImage(datfile::kPEPImageSize, 0);
+    EXPECT_EQ(datfile::BuildPEPBoardConfig(pepFile, unknown, pepImage, "f", "t"), datfile::DAT_SSID_MISMATCH);
+    std::vector<uint8_t> scratch(region.size(), 0xFF);
+    EXPECT_EQ(datfile::ValidatePreloadFile(preloadFile, unknown, scratch), datfile::DAT_SSID_MISMATCH);
+    std::vector<uint8_t> table = region;
+    EXPECT_EQ(datfile::BuildPreloadTable(preloadFile, unknown, table), datfile::DAT_SSID_MISMATCH);
+    // The same files build once the IDs are known.
+    std::vector<uint8_t> known = region;
+    EXPECT_EQ(datfile::BuildPreloadTable(preloadFile, Facts(25), known), 0);
+    std::vector<uint8_t> pepKnown(datfile::kPEPImageSize, 0);
+    EXPECT_EQ(datfile::BuildPEPBoardConfig(pepFile, Facts(25), pepKnown, "f", "t"), 0);
+}
+
 TEST(PreloadBuilder, VersionsCompareAsNumbers) {
     struct Row {
         uint8_t adapter[3], file[3];

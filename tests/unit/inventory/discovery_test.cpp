@@ -406,4 +406,73 @@ TEST_F(Discovery, LunSizes) {
     EXPECT_EQ(sizes, expected);
 }
 
+// The inquiry text of a LUN record: vendor, product and revision, each up to
+// its width or its first NUL, blank-separated; the rest of the text zero.
+TEST_F(Discovery, LunInquiryText) {
+    Load(R"({"cards": [{"name": "a", "serial": "RFD0001", "chips": [{"ports": [{"targets": [{"luns": [
+        {"lun": 0, "type": 3},
+        {"lun": 1, "inquiry_hex": "030005021f00000041420000000000005050505050505050505050505050505031000000"},
+        {"lun": 2, "inquiry_hex": "030005021f00000056565656565656560051515151515151515151515151515141424344"},
+        {"lun": 3, "type": 3, "vendor": "VENDOR12", "product": "PRODUCT-16-CHARS", "revision": "R9.9"}
+    ]}]}]}]}]})",
+         kTable);
+    ASSERT_EQ(g_DeviceList.count, 1u);
+    const TargetEntry *t = g_DeviceList.first->targets.first;
+    ASSERT_NE(t, nullptr);
+    const std::vector<std::string> expected = {"SIMSTOR  VDISK            0001", "AB PPPPPPPPPPPPPPPP 1",
+                                               "VVVVVVVV  ABCD", "VENDOR12 PRODUCT-16-CHARS R9.9"};
+    std::vector<std::string> texts;
+    for (const LunEntry *l = t->luns.first; l != nullptr; l = l->next) {
+        texts.emplace_back(l->inquiryText);
+        for (size_t i = texts.back().size(); i < sizeof l->inquiryText; ++i)
+            EXPECT_EQ(l->inquiryText[i], '\0') << l->lun << " byte " << i;
+        EXPECT_EQ(l->foFlags, 0u);
+    }
+    EXPECT_EQ(texts, expected);
+}
+
+// An adapter entry holds the WWNs as hex texts; one of a 24xx-or-later port
+// has 256 virtual-port WWPN slots of 8 zero bytes, and the valid WWPNs of
+// the device's table are copied up to the first invalid one. The entry is
+// freed with the adapter list.
+TEST(AdapterEntry, WwnTextsAndVirtualPortSlots) {
+    auto *d = static_cast<TVXDevice *>(CoreMalloc(sizeof(TVXDevice)));
+    ASSERT_NE(d, nullptr);
+    d->chipProperty.PciDeviceId = 0x2532;
+    const uint8_t node[8] = {0x20, 0x00, 0x00, 0x1B, 0x32, 0xA1, 0xB2, 0xC3};
+    const uint8_t port[8] = {0x21, 0xF0, 0x0F, 0x9A, 0x00, 0x01, 0xFE, 0xFF};
+    std::memcpy(d->nodeProperty.NodeWWN, node, 8);
+    std::memcpy(d->portProperty.PortWWN, port, 8);
+    const uint8_t wwpns[3][8] = {{0x21, 0, 0, 0x1B, 1, 2, 3, 4}, {0x21, 0, 0, 0x1B, 1, 2, 3, 5}, {}};
+    const uint8_t after[8] = {0x21, 0, 0, 0x1B, 1, 2, 3, 6}; // behind the invalid one: not copied
+    uint8_t table[4][8];
+    std::memcpy(table, wwpns, sizeof wwpns);
+    std::memcpy(table[3], after, 8);
+    for (int i = 0; i < 4; ++i)
+        d->vPortTable[i] = table[i];
+    auto *a = static_cast<AdapterEntry *>(CoreMalloc(sizeof(AdapterEntry)));
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(CreateAdapterEntryFromTVXDevice(d, a), 0);
+    EXPECT_STREQ(a->nodeWWNText, "2000001b32a1b2c3");
+    EXPECT_STREQ(a->portWWNText, "21f00f9a0001feff");
+    const uint8_t zero[8] = {};
+    for (int i = 0; i < TVX_MAX_VPORTS; ++i) {
+        ASSERT_NE(a->vPortWWPN[i], nullptr) << i;
+        EXPECT_EQ(std::memcmp(a->vPortWWPN[i], i < 2 ? wwpns[i] : zero, 8), 0) << i;
+    }
+    // Every slot holds 8 bytes of its own.
+    for (int i = 0; i < TVX_MAX_VPORTS; ++i)
+        std::memset(a->vPortWWPN[i], i, 8);
+    for (int i = 0; i < TVX_MAX_VPORTS; ++i)
+        for (int b = 0; b < 8; ++b)
+            ASSERT_EQ(a->vPortWWPN[i][b], static_cast<uint8_t>(i)) << i;
+    InitAdapterList();
+    ASSERT_EQ(AddNewAdapterToAdapterList(a), 0);
+    RemoveAllAdaptersFromAdapterList();
+    EXPECT_EQ(g_AdapterList.count, 0u);
+    for (auto &slot : d->vPortTable)
+        slot = nullptr;
+    CoreFree(d);
+}
+
 } // namespace
