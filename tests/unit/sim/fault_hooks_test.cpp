@@ -2,6 +2,7 @@
 // open that would end discovery, and the read details of the every-call
 // journal, on which the fault matrix builds.
 #include "../../../sim/torvex_sim.h"
+#include "sim_host_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -24,33 +25,16 @@ std::string HostWith(const std::string &faults) {
       {"regions": [{"code": 7, "size": "0x40000"}, {"code": "0xFF", "size": "0x40000"}], "ports": [{}]}]}]})";
 }
 
-class SimFaultHooks : public ::testing::Test {
+class SimFaultHooks : public SimHostFixture {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("simhooks-" + std::to_string(getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        for (const char *v :
-             {"TORVEX_SIM_JOURNAL", "TORVEX_SIM_READONLY", "TORVEX_SIM_FAULTS", "TORVEX_SIM_JOURNAL_ALL"})
-            unsetenv(v);
-    }
-    void TearDown() override {
-        TvxSimReset();
-        unsetenv("TORVEX_SIM_HOST");
-        fs::remove_all(dir_);
-    }
-    void Host(const std::string &faults) {
-        std::ofstream(dir_ / "host.json", std::ios::binary | std::ios::trunc) << HostWith(faults);
-        setenv("TORVEX_SIM_HOST", (dir_ / "host.json").c_str(), 1);
-        TvxSimReset();
-    }
+    SimFaultHooks() : SimHostFixture("simhooks") {}
+    void Faults(const std::string &faults) { Host(HostWith(faults)); }
     std::string Journal() const {
         std::ifstream in(dir_ / "journal.jsonl");
         std::stringstream ss;
         ss << in.rdbuf();
         return ss.str();
     }
-    fs::path dir_;
 };
 
 TEST_F(SimFaultHooks, VersionErrorTextAndEndOfListOpenTakeFaults) {
@@ -73,7 +57,7 @@ TEST_F(SimFaultHooks, VersionErrorTextAndEndOfListOpenTakeFaults) {
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
-        Host(r.fault);
+        Faults(r.fault);
         uint32_t h0 = 0;
         ASSERT_EQ(TvxOpenDevice(0, &h0), TVX_STATUS_OK); // loads the host
         for (int i = 0; i < 2; ++i) {
@@ -92,7 +76,7 @@ TEST_F(SimFaultHooks, VersionErrorTextAndEndOfListOpenTakeFaults) {
 }
 
 TEST_F(SimFaultHooks, JournalNamesTheParameterAndRegionRead) {
-    Host(R"({"op": "TvxGetOptionRomEx", "statuses": ["0x20000008"]})");
+    Faults(R"({"op": "TvxGetOptionRomEx", "statuses": ["0x20000008"]})");
     uint32_t h = 0;
     ASSERT_EQ(TvxOpenDevice(0, &h), TVX_STATUS_OK);
     uint8_t nvram[512] = {};

@@ -2,6 +2,7 @@
 // flash regions and their persistence, faults, power cut, journal, SCSI
 // answers and argument checks.
 #include "../../../sim/torvex_sim.h"
+#include "sim_host_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -55,40 +56,14 @@ const char *kHost = R"({
       {"regions": [{"code": 7, "size": "0x40000"}], "partial_writes": true, "ports": [{}]}]}]
 })";
 
-class SimTest : public ::testing::Test {
+class SimTest : public SimHostFixture {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("simtest-" + std::to_string(getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        unsetenv("TORVEX_SIM_JOURNAL");
-        unsetenv("TORVEX_SIM_READONLY");
-        unsetenv("TORVEX_SIM_FAULTS");
-        unsetenv("TORVEX_SIM_JOURNAL_ALL");
-    }
-    void TearDown() override {
-        TvxSimReset();
-        unsetenv("TORVEX_SIM_HOST");
-        fs::remove_all(dir_);
-    }
-    // Writes the host file and points the library at it.
-    void Host(const std::string &text) {
-        std::ofstream(dir_ / "host.json", std::ios::binary | std::ios::trunc) << text;
-        setenv("TORVEX_SIM_HOST", (dir_ / "host.json").c_str(), 1);
-        TvxSimReset();
-    }
-    uint32_t Open(uint32_t instance) {
-        uint32_t h = 0;
-        EXPECT_EQ(TvxOpenDevice(instance, &h), TVX_STATUS_OK) << "instance " << instance;
-        return h;
-    }
+    SimTest() : SimHostFixture("simtest") {}
     std::vector<uint8_t> Read(uint32_t h, uint32_t region, uint32_t size) {
         std::vector<uint8_t> b(size);
         EXPECT_EQ(TvxGetOptionRomEx(h, 0, b.data(), size, region), TVX_STATUS_OK);
         return b;
     }
-    fs::path dir_;
 };
 
 // A boot region holding one BIOS image of the given version.

@@ -4,6 +4,7 @@
 // the same bytes, state files only for what was written, handles numbered on
 // after every close, and a host file read card by card.
 #include "../../../sim/torvex_sim.h"
+#include "sim_host_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -39,38 +40,14 @@ std::vector<std::string> Lines(const fs::path &p) {
     return out;
 }
 
-class SimScaleTest : public ::testing::Test {
+class SimScaleTest : public SimHostFixture {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("simscale-" + std::to_string(getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        for (const char *v :
-             {"TORVEX_SIM_JOURNAL", "TORVEX_SIM_READONLY", "TORVEX_SIM_FAULTS", "TORVEX_SIM_JOURNAL_ALL"})
-            unsetenv(v);
-    }
-    void TearDown() override {
-        TvxSimReset();
-        unsetenv("TORVEX_SIM_HOST");
-        fs::remove_all(dir_);
-    }
-    void Host(const std::string &text) {
-        std::ofstream(dir_ / "host.json", std::ios::binary | std::ios::trunc) << text;
-        setenv("TORVEX_SIM_HOST", (dir_ / "host.json").c_str(), 1);
-        TvxSimReset();
-    }
-    uint32_t Open(uint32_t instance) {
-        uint32_t h = 0;
-        EXPECT_EQ(TvxOpenDevice(instance, &h), TVX_STATUS_OK) << "instance " << instance;
-        return h;
-    }
+    SimScaleTest() : SimHostFixture("simscale") {}
     std::string LoadError() {
         char msg[512] = "";
         TvxSimGetLoadError(msg, sizeof msg);
         return msg;
     }
-    fs::path dir_;
 };
 
 // Every kind of generated contents, with pieces near the window edges the
