@@ -23,21 +23,6 @@ namespace {
 
 constexpr int kInvalidIds = 9;
 
-// The whole file (read once per run), copied for this adapter: the
-// checks and the combining may patch it. False when it cannot be opened
-// or read.
-bool ReadImageFile(const char *path, std::vector<uint8_t> &out) {
-    ImageFileStore ownFiles;
-    std::span<const uint8_t> data;
-    if (RunImageFiles(ownFiles).Get(path, data) != ImageFileStatus::Ok) return false;
-    try {
-        out.assign(data.begin(), data.end());
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
-    return true;
-}
-
 // The message of a status of the image checks (the status table of the
 // converged drivers).
 void ShowImageStatus(int status, int inst, uint16_t ssdid, uint16_t ssvid, const char *file, const std::string &model) {
@@ -207,7 +192,7 @@ int RunConvergedUpdate(TVXDevice *device, const char *imageFile, uint16_t disabl
     const std::vector<uint32_t> sequence = family.sequence(chipRev);
 
     std::vector<uint8_t> image;
-    if (!ReadImageFile(file, image)) {
+    if (!CopyRunImageFile(file, image)) {
         OutputMessage("Unable to open boot/multi-boot image file (%s)!", file);
         return Exit(name, CNA_CANNOT_OPEN, 0);
     }

@@ -24,20 +24,6 @@ namespace {
 
 constexpr uint32_t kFltRegion = 0x1C;
 
-// The whole file (read once per run), copied for this adapter: the checks
-// and the combining may patch it.
-bool ReadFile(const char *path, std::vector<uint8_t> &out) {
-    ImageFileStore ownFiles;
-    std::span<const uint8_t> data;
-    if (RunImageFiles(ownFiles).Get(path, data) != ImageFileStatus::Ok) return false;
-    try {
-        out.assign(data.begin(), data.end());
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
-    return true;
-}
-
 void ShowImageStatus(const OnlineJob &job, int status) {
     switch (status) {
     case ILT_STATUS_SIGNATURE:
@@ -122,7 +108,7 @@ int CheckOnlineAdapter(OnlineJob &job, TVXDevice *device, const char *imageFile)
 }
 
 int ReadOnlineImageAndLayout(OnlineJob &job) {
-    if (!ReadFile(job.file, job.image)) {
+    if (!CopyRunImageFile(job.file, job.image)) {
         OutputMessage("Unable to open boot/multi-boot image file (%s)!", job.file);
         return ONLINE_CANNOT_OPEN;
     }

@@ -102,3 +102,15 @@ ImageFileRun::~ImageFileRun() {
 }
 
 ImageFileStore &RunImageFiles(ImageFileStore &own) { return g_runImageFiles != nullptr ? *g_runImageFiles : own; }
+
+bool CopyRunImageFile(const char *path, std::vector<uint8_t> &out) {
+    ImageFileStore ownFiles;
+    std::span<const uint8_t> data;
+    if (RunImageFiles(ownFiles).Get(path, data) != ImageFileStatus::Ok) return false;
+    try {
+        out.assign(data.begin(), data.end());
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
+}

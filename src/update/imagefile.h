@@ -84,3 +84,8 @@ class ImageFileRun {
 // The store of the run in progress, else own (a store of the caller's,
 // for an adapter update started outside a run).
 ImageFileStore &RunImageFiles(ImageFileStore &own);
+
+// The whole file (read once per run), copied into out for a caller that
+// patches it. False when it cannot be opened or read, or the copy cannot
+// be allocated.
+bool CopyRunImageFile(const char *path, std::vector<uint8_t> &out);

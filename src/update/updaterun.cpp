@@ -120,36 +120,47 @@ void NoteChipTried(const TVXDevice *d) {
     if (d != nullptr && !ChipTried(d)) g_triedChips.push_back(ChipOf(d));
 }
 
-using AdapterUpdate = int (*)(TVXDevice *, const char *);
-
-// Runs one update routine on the adapter and then on the second chip,
-// refreshes the version fields of the last adapter updated and frees the
-// queued request. regionWord null queues the request without region.
-int RunQueuedUpdate(TVXDevice *device, TVXDevice *secondChip, const char *imageFile, const char *regionWord,
-                    AdapterUpdate update, int &updated) {
-    NoteChipTried(device);
-    NoteChipTried(secondChip);
+// Queues the request, runs update on the adapter and then on the second
+// chip (after a failure too when secondAfterFailure), refreshes the version
+// fields of the last adapter updated and frees the queued request. Returns
+// the last status. regionWord null queues the request without region.
+template <typename Update>
+int RunOnAdapterAndSecondChip(TVXDevice *device, TVXDevice *secondChip, const char *imageFile, const char *regionWord,
+                              bool secondAfterFailure, int &updated, Update update) {
     int st = addUserOptionROMRequest(regionWord, imageFile);
     if (st != 0) {
         freeUserOptionROMReq();
         return st;
     }
     TVXDevice *last = nullptr;
-    st = update(device, imageFile);
-    if (st == 0 || st == OPTROM_OK_RESET_DISABLED) {
+    st = update(device);
+    const bool ok = st == 0 || st == OPTROM_OK_RESET_DISABLED;
+    if (ok) {
         ++updated;
         last = device;
-        if (secondChip != nullptr) {
-            st = update(secondChip, imageFile);
-            if (st == 0 || st == OPTROM_OK_RESET_DISABLED) {
-                ++updated;
-                last = secondChip;
-            }
+    }
+    if (secondChip != nullptr && (ok || secondAfterFailure)) {
+        st = update(secondChip);
+        if (st == 0 || st == OPTROM_OK_RESET_DISABLED) {
+            ++updated;
+            last = secondChip;
         }
     }
     if (last != nullptr) UpdateHBADeviceNodeProperty(last);
     freeUserOptionROMReq();
     return st;
+}
+
+using AdapterUpdate = int (*)(TVXDevice *, const char *);
+
+// One classic update routine on the adapter and then, after a success, on
+// the second chip.
+int RunQueuedUpdate(TVXDevice *device, TVXDevice *secondChip, const char *imageFile, const char *regionWord,
+                    AdapterUpdate update, int &updated) {
+    NoteChipTried(device);
+    NoteChipTried(secondChip);
+    return RunOnAdapterAndSecondChip(device, secondChip, imageFile, regionWord, false, updated,
+                                     [&](TVXDevice *d) { return update(d, imageFile); });
 }
 
 using ConvergedUpdate = int (*)(TVXDevice *, const char *, uint16_t);
@@ -159,28 +170,8 @@ using ConvergedUpdate = int (*)(TVXDevice *, const char *, uint16_t);
 // returns the last status.
 int RunQueuedConvergedUpdate(TVXDevice *device, TVXDevice *secondChip, const char *imageFile, ConvergedUpdate update,
                              uint16_t disableReset, bool secondAfterFailure, int &updated) {
-    int st = addUserOptionROMRequest("all", imageFile);
-    if (st != 0) {
-        freeUserOptionROMReq();
-        return st;
-    }
-    TVXDevice *last = nullptr;
-    st = update(device, imageFile, disableReset);
-    const bool ok = st == 0 || st == OPTROM_OK_RESET_DISABLED;
-    if (ok) {
-        ++updated;
-        last = device;
-    }
-    if (secondChip != nullptr && (ok || secondAfterFailure)) {
-        st = update(secondChip, imageFile, disableReset);
-        if (st == 0 || st == OPTROM_OK_RESET_DISABLED) {
-            ++updated;
-            last = secondChip;
-        }
-    }
-    if (last != nullptr) UpdateHBADeviceNodeProperty(last);
-    freeUserOptionROMReq();
-    return st;
+    return RunOnAdapterAndSecondChip(device, secondChip, imageFile, "all", secondAfterFailure, updated,
+                                     [&](TVXDevice *d) { return update(d, imageFile, disableReset); });
 }
 
 void NotSupportedMessage(const TVXDevice *device, const std::string &model) {
