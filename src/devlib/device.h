@@ -51,6 +51,9 @@ struct TargetList {
 constexpr uint32_t TVX_DEVICE_AEN_ENABLED = 0x80000000u; // deviceFlags bit 31
 constexpr int TVX_MAX_VPORTS = 256;
 
+// The WWPN of one virtual port.
+using VPortWwpn = uint8_t[8];
+
 struct TVXDevice {
     uint32_t statusFlags;
     uint32_t handle;
@@ -67,9 +70,12 @@ struct TVXDevice {
     uint32_t deviceFlags;
     TargetList targets;
     uint32_t beaconState;
-    uint8_t *vPortTable[TVX_MAX_VPORTS]; // each null or an 8-byte WWPN record
-    uint32_t vPortCountValid;
-    uint32_t vPortCount;
+    // The port's virtual-port WWPNs: null for a port without virtual ports,
+    // else vPortCount records in one block owned by this record (a copy of
+    // the record gets a copy of the block).
+    VPortWwpn *vPortTable;
+    uint32_t vPortCountValid; // nonzero when vPortCount is set
+    uint32_t vPortCount;      // records in vPortTable, at most TVX_MAX_VPORTS
     uint32_t qosValue;
     uint32_t qosType;
     uint8_t marker; // 'U'

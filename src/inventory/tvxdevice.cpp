@@ -52,36 +52,52 @@ void InsertDeviceBefore(TVXDeviceList &list, TVXDevice *before, TVXDevice *d) {
     ++list.count;
 }
 
-void FreeDeviceCopies(TVXDevice *first) {
-    while (first != nullptr) {
-        TVXDevice *next = first->next;
-        CoreFree(first);
-        first = next;
-    }
+// A block of n WWPN records copied from src; null for none or when it
+// cannot be allocated. Tables are taken only for ports that have virtual
+// ports, and only as large as they are.
+VPortWwpn *CopyWwpns(const VPortWwpn *src, uint32_t n) {
+    if (n == 0) return nullptr;
+    auto *block = static_cast<VPortWwpn *>(CoreMalloc(sizeof(VPortWwpn) * n));
+    if (block != nullptr) std::memcpy(block, src, sizeof(VPortWwpn) * n);
+    return block;
 }
 
-// A full copy of a record with cleared links.
+void FreeDeviceVPortTable(TVXDevice *d) {
+    if (d->vPortTable != nullptr) CoreFree(d->vPortTable);
+    d->vPortTable = nullptr;
+}
+
+// A record that was never opened here (a copy, a virtual port) freed with
+// its table.
+void FreeDeviceRecord(TVXDevice *d) {
+    FreeDeviceVPortTable(d);
+    CoreFree(d);
+}
+
+// A full copy of a record with cleared links and a table of its own, so
+// that the original and the copy each free their own.
 TVXDevice *CopyDevice(const TVXDevice *d) {
     auto *copy = static_cast<TVXDevice *>(CoreMalloc(sizeof(TVXDevice)));
     if (copy == nullptr) return nullptr;
     std::memcpy(copy, d, sizeof(TVXDevice));
     copy->next = nullptr;
     copy->prev = nullptr;
+    copy->vPortTable = nullptr;
+    const uint32_t n = DeviceVPortCount(d);
+    if (n > 0) {
+        copy->vPortTable = CopyWwpns(d->vPortTable, n);
+        if (copy->vPortTable == nullptr) {
+            CoreFree(copy);
+            return nullptr;
+        }
+    }
     return copy;
 }
 
-// The virtual-port WWPN slots of an entry: 8 zero bytes each, all in one
-// block (one allocation instead of one per slot); slot 0 is its start.
-void AllocateVPortSlots(AdapterEntry *e) {
-    auto *block = static_cast<uint8_t *>(CoreMalloc(sizeof(uint8_t[8]) * TVX_MAX_VPORTS));
-    for (int i = 0; i < TVX_MAX_VPORTS; ++i)
-        e->vPortWWPN[i] = block != nullptr ? block + 8 * i : nullptr;
-}
-
 void FreeAdapterEntry(AdapterEntry *e) {
-    if (e->vPortWWPN[0] != nullptr) CoreFree(e->vPortWWPN[0]);
-    for (auto &slot : e->vPortWWPN)
-        slot = nullptr;
+    if (e->vPortWWPN != nullptr) CoreFree(e->vPortWWPN);
+    e->vPortWWPN = nullptr;
+    e->vPortWWPNCount = 0;
     CoreFree(e);
 }
 
@@ -134,6 +150,33 @@ void LinkEntryAfter(AdapterEntry *after, AdapterEntry *e) {
 }
 
 } // namespace
+
+// ---- Virtual-port tables ---------------------------------------------------
+
+int SetDeviceVPortTable(TVXDevice *device, std::span<const VPortWwpn> wwpns) {
+    if (device == nullptr) return -1;
+    const auto n = static_cast<uint32_t>(std::min<size_t>(wwpns.size(), TVX_MAX_VPORTS));
+    // Copied before the old table goes: wwpns may lie in it.
+    VPortWwpn *block = CopyWwpns(wwpns.data(), n);
+    FreeDeviceVPortTable(device);
+    device->vPortTable = block;
+    device->vPortCount = block != nullptr ? n : 0;
+    device->vPortCountValid = block != nullptr ? 1 : 0;
+    return n == 0 || block != nullptr ? 0 : -1;
+}
+
+uint32_t DeviceVPortCount(const TVXDevice *device) {
+    if (device == nullptr || device->vPortTable == nullptr) return 0;
+    return std::min<uint32_t>(device->vPortCount, TVX_MAX_VPORTS);
+}
+
+void FreeDeviceCopies(TVXDevice *first) {
+    while (first != nullptr) {
+        TVXDevice *next = first->next;
+        FreeDeviceRecord(first);
+        first = next;
+    }
+}
 
 // ---- Opening -------------------------------------------------------------
 
@@ -233,7 +276,7 @@ void AddTVXDevice(uint32_t handle, uint32_t instance) {
 int CloseTVXDevice(TVXDevice *device) {
     if (device == nullptr) return -1;
     if (IsVirtualPort(device)) {
-        CoreFree(device);
+        FreeDeviceRecord(device);
         return 0;
     }
     FreeTargetList(&device->targets);
@@ -243,13 +286,7 @@ int CloseTVXDevice(TVXDevice *device) {
             OutputLevelMessage(LEVEL_ERROR, "TvxDisableAen: Failed on device[%d]: (0x%x) (%s)",
                                static_cast<int>(device->instance), status, TvxErrorText(status).c_str());
     }
-    if (device->vPortCountValid != 0) {
-        uint32_t n = std::min<uint32_t>(device->vPortCount, TVX_MAX_VPORTS);
-        for (uint32_t i = 0; i < n; ++i) {
-            if (device->vPortTable[i] != nullptr) CoreFree(device->vPortTable[i]);
-            device->vPortTable[i] = nullptr;
-        }
-    }
+    FreeDeviceVPortTable(device);
     ForgetOpenReads(device->handle);
     TVX_STATUS status = TvxCloseDevice(device->handle);
     if (status != TVX_STATUS_OK)
@@ -411,11 +448,13 @@ int CreateAdapterEntryFromTVXDevice(TVXDevice *d, AdapterEntry *a) {
     if (!IsFCoEEngineRecord(d)) {
         GetAdapterStatus(d, a->statusText, sizeof a->statusText);
         if (t >= 10) {
-            AllocateVPortSlots(a);
-            for (int i = 0; i < TVX_MAX_VPORTS; ++i) {
-                if (!IsValidWWPN(d->vPortTable[i])) break;
-                if (a->vPortWWPN[i] != nullptr) std::memcpy(a->vPortWWPN[i], d->vPortTable[i], 8);
-            }
+            // The valid WWPNs up to the first invalid one; none, no block.
+            const uint32_t size = DeviceVPortCount(d);
+            uint32_t n = 0;
+            while (n < size && IsValidWWPN(d->vPortTable[n]))
+                ++n;
+            a->vPortWWPN = CopyWwpns(d->vPortTable, n);
+            a->vPortWWPNCount = a->vPortWWPN != nullptr ? n : 0;
         }
     }
     a->portSpeed = d->portProperty.PortSpeed == 16 ? 10 : d->portProperty.PortSpeed;
@@ -469,7 +508,7 @@ TVXDevice *SortAdapterList(TVXDeviceList *deviceList) {
 
         TVXDevice *k = CopyDevice(d);
         if (k == nullptr) {
-            if (twin != nullptr) CoreFree(twin);
+            if (twin != nullptr) FreeDeviceRecord(twin);
             failed = true;
             break;
         }
@@ -493,7 +532,7 @@ TVXDevice *SortAdapterList(TVXDeviceList *deviceList) {
                     l = nullptr;
                 }
                 // Entries for this port's virtual ports that are open instances.
-                for (int i = 0; l != nullptr && i < TVX_MAX_VPORTS; ++i) {
+                for (uint32_t i = 0; l != nullptr && i < l->vPortWWPNCount; ++i) {
                     const uint8_t *w = l->vPortWWPN[i];
                     if (!IsValidWWPN(w)) continue;
                     for (TVXDevice *v = deviceList->first; v != nullptr; v = v->next) {
@@ -525,7 +564,7 @@ TVXDevice *SortAdapterList(TVXDeviceList *deviceList) {
         if (IsPhysicalPort(k))
             insertOrdered(k);
         else
-            CoreFree(k);
+            FreeDeviceRecord(k);
         if (twin != nullptr) {
             INV_DEBUG("SortAdapterList: Adding FCoE Engine to Adapter list");
             g_bFCoEEnginePresent = 1;
@@ -550,7 +589,7 @@ TVXDevice *BuildVornDeviceList(TVXDevice *first) {
         if (c == nullptr) {
             INV_DEBUG("BuildVornDeviceList: Unable to allocate memory!");
             for (auto &rec : records)
-                CoreFree(rec.second);
+                FreeDeviceRecord(rec.second);
             return nullptr;
         }
         char serial[32];

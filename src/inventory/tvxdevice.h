@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "devlib/device.h"
 #include "torvex.h"
@@ -43,7 +44,11 @@ struct AdapterEntry {
     uint16_t qosMode;
     uint16_t qosValue;
     uint32_t portSpeed;
-    uint8_t *vPortWWPN[TVX_MAX_VPORTS];
+    // The valid WWPNs of the device's virtual-port table up to the first
+    // invalid one (24xx and later families): null when there are none, else
+    // vPortWWPNCount records in one block owned by the entry.
+    VPortWwpn *vPortWWPN;
+    uint32_t vPortWWPNCount;
     char statusText[32];
     uint32_t updateResult;
     AdapterEntry *next;
@@ -86,6 +91,17 @@ void CoreReleaseDeviceList();
 // Cleanup step 2: the HBA list records freed and its header zeroed, then
 // the adapter list emptied with RemoveAllAdaptersFromAdapterList.
 void CoreReleaseHBAList();
+
+// Virtual-port tables of device records.
+// Gives device a copy of wwpns (at most TVX_MAX_VPORTS of them) as its
+// table, releasing the one it held; an empty span leaves it none. 0, or -1
+// when the block cannot be allocated (the device then has no table).
+int SetDeviceVPortTable(TVXDevice *device, std::span<const VPortWwpn> wwpns);
+// Number of records in the device's table (0 without one).
+uint32_t DeviceVPortCount(const TVXDevice *device);
+// Frees a chain of record copies (the HBA list's, SortAdapterList's) with
+// their tables; the records are not closed.
+void FreeDeviceCopies(TVXDevice *first);
 
 // Run-wide flags set while the lists are built.
 extern int g_bFCoEEnginePresent;       // an FCoE-engine record was added

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,11 @@ namespace {
 class Discovery : public ::testing::Test {
   protected:
     void Load(const std::string &hostJson, const std::string &table) {
+        Open(hostJson, table);
+        BuildHBADevices();
+    }
+    // The device list only (the HBA and adapter lists not built yet).
+    void Open(const std::string &hostJson, const std::string &table) {
         std::string host = dir_.Write("host.json", hostJson);
         dir_.Write("adapters.properties", table);
         setenv("TORVEX_SIM_HOST", host.c_str(), 1);
@@ -33,7 +39,6 @@ class Discovery : public ::testing::Test {
         CopyText(g_szConfigPath, sizeof g_szConfigPath, dir_.dir().c_str());
         CoreInitialize();
         CoreOSSInitializeDevices();
-        BuildHBADevices();
         char err[256] = {};
         TvxSimGetLoadError(err, sizeof err);
         ASSERT_STREQ(err, "");
@@ -489,48 +494,150 @@ TEST_F(Discovery, LunInquiryText) {
     EXPECT_EQ(texts, expected);
 }
 
-// An adapter entry holds the WWNs as hex texts; one of a 24xx-or-later port
-// has 256 virtual-port WWPN slots of 8 zero bytes, and the valid WWPNs of
-// the device's table are copied up to the first invalid one. The entry is
-// freed with the adapter list.
-TEST(AdapterEntry, WwnTextsAndVirtualPortSlots) {
-    auto *d = static_cast<TVXDevice *>(CoreMalloc(sizeof(TVXDevice)));
-    ASSERT_NE(d, nullptr);
-    d->chipProperty.PciDeviceId = 0x2532;
-    const uint8_t node[8] = {0x20, 0x00, 0x00, 0x1B, 0x32, 0xA1, 0xB2, 0xC3};
-    const uint8_t port[8] = {0x21, 0xF0, 0x0F, 0x9A, 0x00, 0x01, 0xFE, 0xFF};
-    std::memcpy(d->nodeProperty.NodeWWN, node, 8);
-    std::memcpy(d->portProperty.PortWWN, port, 8);
-    const uint8_t wwpns[3][8] = {{0x21, 0, 0, 0x1B, 1, 2, 3, 4}, {0x21, 0, 0, 0x1B, 1, 2, 3, 5}, {}};
-    const uint8_t after[8] = {0x21, 0, 0, 0x1B, 1, 2, 3, 6}; // behind the invalid one: not copied
-    uint8_t table[4][8];
-    std::memcpy(table, wwpns, sizeof wwpns);
-    std::memcpy(table[3], after, 8);
-    for (int i = 0; i < 4; ++i)
-        d->vPortTable[i] = table[i];
-    auto *a = static_cast<AdapterEntry *>(CoreMalloc(sizeof(AdapterEntry)));
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(CreateAdapterEntryFromTVXDevice(d, a), 0);
-    EXPECT_STREQ(a->nodeWWNText, "2000001b32a1b2c3");
-    EXPECT_STREQ(a->portWWNText, "21f00f9a0001feff");
-    const uint8_t zero[8] = {};
-    for (int i = 0; i < TVX_MAX_VPORTS; ++i) {
-        ASSERT_NE(a->vPortWWPN[i], nullptr) << i;
-        EXPECT_EQ(std::memcmp(a->vPortWWPN[i], i < 2 ? wwpns[i] : zero, 8), 0) << i;
+// Each record of the lists owns its virtual-port table. A port's valid
+// WWPNs reach its lookup and final adapter entries; a WWPN that is an open
+// virtual-port instance gets a lookup entry of its own with the port's
+// description; the FCoE-engine twin carries a copy of its device's table.
+// Releasing the lists frees every table once (the sanitizer build checks
+// for double frees and leaks).
+TEST_F(Discovery, VirtualPortTablesOwnedByEachRecord) {
+    Open(R"({"cards": [
+        {"name": "fc", "serial": "RFD0001", "chips": [{"ports": [{}, {},
+            {"node": {"interface": 3, "vport_id": 7}, "port": {"wwn": "2400001d7a000001"}}]}]},
+        {"name": "cna", "device_id": 33842, "subsys_device": 270, "subsys_vendor": 4215, "serial": "RFD0003",
+         "chips": [{"ports": [{}]}]}
+    ]})",
+         std::string(kTable) + "0x010E,0x1077,CXR8432,CNA,TRUE\n");
+    ASSERT_EQ(g_DeviceList.count, 4u);
+    TVXDevice *fc = g_DeviceList.first;
+    TVXDevice *cna = fc->next->next->next;
+    ASSERT_EQ(fc->nodeProperty.InterfaceKind, TVX_INTERFACE_PHYSICAL);
+    ASSERT_EQ(cna->chipProperty.PciDeviceId, 0x8432);
+    const VPortWwpn fcTable[] = {{0x24, 0, 0, 0x1D, 0x7A, 0, 0, 1}, {0x24, 0, 0, 0x1D, 0x7A, 0, 0, 2}};
+    const VPortWwpn cnaTable[] = {{0x25, 0, 0, 0x1D, 0x7A, 0, 0, 9}};
+    ASSERT_EQ(SetDeviceVPortTable(fc, fcTable), 0);
+    ASSERT_EQ(SetDeviceVPortTable(cna, cnaTable), 0);
+
+    // The lookup list: the open virtual port joins with the port's description.
+    TVXDevice *sorted = SortAdapterList(&g_DeviceList);
+    ASSERT_NE(sorted, nullptr);
+    int virtualEntries = 0;
+    for (AdapterEntry *e = g_AdapterList.first; e != nullptr; e = e->next) {
+        if (e->interfaceKind != TVX_INTERFACE_VIRTUAL) continue;
+        ++virtualEntries;
+        EXPECT_EQ(e->instance, 2u);
+        EXPECT_EQ(e->vPortId, 7);
+        EXPECT_STREQ(e->description, "Orvane 2532");
     }
-    // Every slot holds 8 bytes of its own.
-    for (int i = 0; i < TVX_MAX_VPORTS; ++i)
-        std::memset(a->vPortWWPN[i], i, 8);
-    for (int i = 0; i < TVX_MAX_VPORTS; ++i)
-        for (int b = 0; b < 8; ++b)
-            ASSERT_EQ(a->vPortWWPN[i][b], static_cast<uint8_t>(i)) << i;
-    InitAdapterList();
-    ASSERT_EQ(AddNewAdapterToAdapterList(a), 0);
+    EXPECT_EQ(virtualEntries, 1);
+    for (TVXDevice *r = sorted; r != nullptr; r = r->next) {
+        const TVXDevice *from = r->instance == fc->instance ? fc : r->instance == cna->instance ? cna : nullptr;
+        if (from == nullptr) {
+            EXPECT_EQ(r->vPortTable, nullptr) << r->instance;
+            continue;
+        }
+        ASSERT_NE(r->vPortTable, nullptr) << r->instance;
+        EXPECT_NE(r->vPortTable, from->vPortTable) << r->instance;
+        ASSERT_EQ(DeviceVPortCount(r), DeviceVPortCount(from)) << r->instance;
+        EXPECT_EQ(std::memcmp(r->vPortTable, from->vPortTable, sizeof(VPortWwpn) * DeviceVPortCount(r)), 0);
+    }
+    FreeDeviceCopies(sorted);
     RemoveAllAdaptersFromAdapterList();
-    EXPECT_EQ(g_AdapterList.count, 0u);
-    for (auto &slot : d->vPortTable)
-        slot = nullptr;
-    CoreFree(d);
+
+    // The final lists.
+    BuildHBADevices();
+    ASSERT_EQ(g_HBAList.count, 4u); // two FC ports, the CNA port and its FCoE-engine twin
+    int tables = 0;
+    for (TVXDevice *r = g_HBAList.first; r != nullptr; r = r->next) {
+        if (r->vPortTable == nullptr) continue;
+        ++tables;
+        EXPECT_TRUE(r->instance == fc->instance || r->instance == cna->instance) << r->instance;
+        EXPECT_NE(r->vPortTable, r->instance == fc->instance ? fc->vPortTable : cna->vPortTable);
+    }
+    EXPECT_EQ(tables, 3); // the twin's is a copy of its own
+    ASSERT_EQ(g_AdapterList.count, 3u); // the twin's entry has the port's WWNs
+    for (AdapterEntry *e = g_AdapterList.first; e != nullptr; e = e->next) {
+        const uint32_t expected = e->interfaceKind == TVX_INTERFACE_FCOE_ENGINE ? 0
+                                  : e->instance == fc->instance                 ? 2
+                                  : e->instance == cna->instance                ? 1
+                                                                                : 0;
+        ASSERT_EQ(e->vPortWWPNCount, expected) << e->instance;
+        EXPECT_EQ(e->vPortWWPN == nullptr, expected == 0) << e->instance;
+        if (expected > 0) {
+            EXPECT_EQ(std::memcmp(e->vPortWWPN, e->instance == fc->instance ? fcTable : cnaTable, 8 * expected), 0);
+        }
+    }
+}
+
+// An adapter entry holds the WWNs as hex texts. An entry of a 24xx-or-later
+// port that is not an FCoE-engine record holds the valid WWPNs of its
+// device's virtual-port table up to the first invalid one, in a block only
+// as large as they are; without any it holds no block. The table holds at
+// most 256 WWPNs.
+TEST(AdapterEntry, VirtualPortWwpnsUpToTheFirstInvalidOne) {
+    const VPortWwpn a = {0x21, 0, 0, 0x1B, 1, 2, 3, 4};
+    const VPortWwpn b = {0x21, 0, 0, 0x1B, 1, 2, 3, 5};
+    const VPortWwpn ones = {1, 1, 1, 1, 1, 1, 1, 1}; // all equal, but valid
+    const VPortWwpn zeros = {};
+    const VPortWwpn digits = {'0', '0', '0', '0', '0', '0', '0', '0'};
+    const VPortWwpn full = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    struct Case {
+        const char *name;
+        uint16_t deviceId;
+        uint16_t interfaceKind;
+        std::vector<const uint8_t *> table;
+        uint32_t expected; // leading entries of table copied
+    };
+    std::vector<const uint8_t *> many(300, a);
+    const Case cases[] = {
+        {"no table", 0x2532, TVX_INTERFACE_PHYSICAL, {}, 0},
+        {"two then zeros", 0x2532, TVX_INTERFACE_PHYSICAL, {a, b, zeros, a}, 2},
+        {"ones are valid", 0x2532, TVX_INTERFACE_PHYSICAL, {ones, a, digits}, 2},
+        {"digit zeros first", 0x2532, TVX_INTERFACE_PHYSICAL, {digits, a}, 0},
+        {"0xFF after one", 0x2422, TVX_INTERFACE_PHYSICAL, {b, full, a}, 1},
+        {"all valid", 0x2532, TVX_INTERFACE_PHYSICAL, {a, b}, 2},
+        {"at most 256", 0x2532, TVX_INTERFACE_PHYSICAL, many, 256},
+        {"family below 24xx", 0x2312, TVX_INTERFACE_PHYSICAL, {a, b}, 0},
+        {"FCoE engine", 0x8432, TVX_INTERFACE_FCOE_ENGINE, {a, b}, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto *d = static_cast<TVXDevice *>(CoreMalloc(sizeof(TVXDevice)));
+        ASSERT_NE(d, nullptr);
+        d->chipProperty.PciDeviceId = c.deviceId;
+        d->nodeProperty.InterfaceKind = c.interfaceKind;
+        const uint8_t node[8] = {0x20, 0x00, 0x00, 0x1B, 0x32, 0xA1, 0xB2, 0xC3};
+        const uint8_t port[8] = {0x21, 0xF0, 0x0F, 0x9A, 0x00, 0x01, 0xFE, 0xFF};
+        std::memcpy(d->nodeProperty.NodeWWN, node, 8);
+        std::memcpy(d->portProperty.PortWWN, port, 8);
+        std::vector<uint8_t> bytes;
+        for (const uint8_t *w : c.table)
+            bytes.insert(bytes.end(), w, w + 8);
+        std::span<const VPortWwpn> table(reinterpret_cast<const VPortWwpn *>(bytes.data()), c.table.size());
+        ASSERT_EQ(SetDeviceVPortTable(d, table), 0);
+        EXPECT_EQ(DeviceVPortCount(d), std::min<uint32_t>(static_cast<uint32_t>(c.table.size()), TVX_MAX_VPORTS));
+        EXPECT_EQ(d->vPortTable == nullptr, c.table.empty());
+
+        auto *e = static_cast<AdapterEntry *>(CoreMalloc(sizeof(AdapterEntry)));
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(CreateAdapterEntryFromTVXDevice(d, e), 0);
+        EXPECT_STREQ(e->nodeWWNText, "2000001b32a1b2c3");
+        EXPECT_STREQ(e->portWWNText, "21f00f9a0001feff");
+        ASSERT_EQ(e->vPortWWPNCount, c.expected);
+        EXPECT_EQ(e->vPortWWPN == nullptr, c.expected == 0);
+        for (uint32_t i = 0; i < c.expected; ++i)
+            EXPECT_EQ(std::memcmp(e->vPortWWPN[i], c.table[i], 8), 0) << i;
+        // The entry's block is its own: the device's table can go first.
+        ASSERT_EQ(SetDeviceVPortTable(d, {}), 0);
+        EXPECT_EQ(d->vPortTable, nullptr);
+        for (uint32_t i = 0; i < c.expected; ++i)
+            EXPECT_EQ(std::memcmp(e->vPortWWPN[i], c.table[i], 8), 0) << i;
+        InitAdapterList();
+        ASSERT_EQ(AddNewAdapterToAdapterList(e), 0);
+        RemoveAllAdaptersFromAdapterList();
+        EXPECT_EQ(g_AdapterList.count, 0u);
+        CoreFree(d);
+    }
 }
 
 } // namespace
