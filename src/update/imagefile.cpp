@@ -11,11 +11,39 @@ ImageFileStore *g_runImageFiles = nullptr;
 
 constexpr unsigned long kMaxImageLength = 0xFFFFFFFFul;
 
-struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-
 } // namespace
+
+// ---- One file, read into the caller's buffer --------------------------------
+
+ImageFileReader::ImageFileReader() = default;
+ImageFileReader::~ImageFileReader() = default;
+
+void ImageFileReader::Closer::operator()(std::FILE *f) const { std::fclose(f); }
+
+ImageFileStatus ImageFileReader::Open(const char *path, size_t maxBytes) {
+    file_.reset();
+    size_ = 0;
+    file_.reset(std::fopen(path != nullptr ? path : "", "rb"));
+    if (!file_) return ImageFileStatus::CannotOpen;
+    // Unbuffered: the read goes straight into the caller's bytes, and no
+    // block buffered at the measure is mixed into a later read.
+    std::setvbuf(file_.get(), nullptr, _IONBF, 0);
+    long len = -1;
+    if (std::fseek(file_.get(), 0, SEEK_END) == 0) len = std::ftell(file_.get());
+    // Region sizes are 32-bit: no image is 4 GiB long, and a folder reports
+    // an absurd length.
+    if (len < 0 || static_cast<unsigned long>(len) > kMaxImageLength || std::fseek(file_.get(), 0, SEEK_SET) != 0)
+        return ImageFileStatus::CannotMeasure;
+    size_ = static_cast<size_t>(len);
+    return size_ > maxBytes ? ImageFileStatus::TooLarge : ImageFileStatus::Ok;
+}
+
+ImageFileStatus ImageFileReader::ReadInto(std::span<uint8_t> out) {
+    if (!file_ || out.size() != size_) return ImageFileStatus::ReadFailed;
+    if (size_ == 0) return ImageFileStatus::Ok;
+    if (std::fseek(file_.get(), 0, SEEK_SET) != 0) return ImageFileStatus::ReadFailed;
+    return std::fread(out.data(), 1, size_, file_.get()) == size_ ? ImageFileStatus::Ok : ImageFileStatus::ReadFailed;
+}
 
 // ---- Image files ----------------------------------------------------------
 
@@ -50,17 +78,12 @@ ImageFileStatus ImageFileStore::Get(const char *path, std::span<const uint8_t> &
             return ImageFileStatus::Ok;
         }
     }
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(name.c_str(), "rb"));
-    if (!f) return ImageFileStatus::CannotOpen;
-    long len = -1;
-    if (std::fseek(f.get(), 0, SEEK_END) == 0) len = std::ftell(f.get());
-    // Region sizes are 32-bit: no image is 4 GiB long, and a folder reports
-    // an absurd length.
-    if (len < 0 || static_cast<unsigned long>(len) > kMaxImageLength || std::fseek(f.get(), 0, SEEK_SET) != 0)
-        return ImageFileStatus::CannotMeasure;
-    const size_t size = static_cast<size_t>(len);
+    ImageFileReader file;
+    const ImageFileStatus opened = file.Open(name.c_str(), maxBytes);
+    if (opened != ImageFileStatus::Ok && opened != ImageFileStatus::TooLarge) return opened;
+    const size_t size = file.size();
     if (length != nullptr) *length = size;
-    if (size > maxBytes) return ImageFileStatus::TooLarge;
+    if (opened == ImageFileStatus::TooLarge) return opened;
 
     // Room first, so an image pushed out and the new one are never held
     // together; its storage serves the new file when the sizes match. The
@@ -72,8 +95,7 @@ ImageFileStatus ImageFileStore::Get(const char *path, std::span<const uint8_t> &
         if (!bytes) return ImageFileStatus::NoMemory;
     }
     ++reads_;
-    const size_t got = size == 0 ? 0 : std::fread(bytes.get(), 1, size, f.get());
-    if (got != size) return ImageFileStatus::ReadFailed;
+    if (file.ReadInto({bytes.get(), size}) != ImageFileStatus::Ok) return ImageFileStatus::ReadFailed;
 
     Entry e;
     e.path = name;

@@ -1,7 +1,13 @@
 // Image files of an update run.
 //
-// An update run reads each image file once and hands it, read-only, to
-// every adapter update that takes it. The run's store keeps images up to a
+// ImageFileReader opens and measures a file and later reads it straight
+// into the caller's buffer: an update that reads the adapter's region and
+// lays the file over it then holds one image-sized buffer, not two.
+//
+// ImageFileStore: for the updates that copy the file into a buffer of their
+// own (whole option ROM, converged and online drivers), an update run reads
+// each image file once and hands it, read-only, to every adapter update
+// that takes it. The run's store keeps images up to a
 // byte budget; a file that would exceed it pushes out the images used
 // longest ago (the file just read is always kept), so memory stays bounded
 // by the largest image whatever the number of adapters. With adapters that
@@ -10,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <span>
 #include <string>
@@ -23,6 +30,31 @@ enum class ImageFileStatus {
     NoMemory,      // no memory for its bytes
     ReadFailed,    // fewer bytes read than its length
     TooLarge,      // longer than the caller takes: not read
+};
+
+// A file opened and measured now, read later (the steps and their results
+// as for the store).
+class ImageFileReader {
+  public:
+    ImageFileReader();
+    ~ImageFileReader();
+    ImageFileReader(const ImageFileReader &) = delete;
+    ImageFileReader &operator=(const ImageFileReader &) = delete;
+
+    // Opens path and finds its length; a file longer than maxBytes is
+    // TooLarge (size() still gives its length).
+    ImageFileStatus Open(const char *path, size_t maxBytes = SIZE_MAX);
+    size_t size() const { return size_; }
+    // Reads the whole file from its start into out, which must be exactly
+    // size() bytes long; ReadFailed when fewer bytes come.
+    ImageFileStatus ReadInto(std::span<uint8_t> out);
+
+  private:
+    struct Closer {
+        void operator()(std::FILE *f) const;
+    };
+    std::unique_ptr<std::FILE, Closer> file_;
+    size_t size_ = 0;
 };
 
 // Bytes of the store held between uses (images of the classic adapters

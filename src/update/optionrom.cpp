@@ -380,10 +380,10 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
         if (r != 0) return r;
     }
 
-    // The file, whole (read once per run and shared by the adapters).
-    ImageFileStore ownFiles;
-    std::span<const uint8_t> fileData;
-    switch (RunImageFiles(ownFiles).Get(name, fileData)) {
+    // The file is opened and measured now and read further down, straight
+    // over the region's bytes: one image-sized buffer per update, not two.
+    ImageFileReader file;
+    switch (file.Open(name)) {
     case ImageFileStatus::Ok: break;
     case ImageFileStatus::CannotOpen: OutputMessage("Unable to open file %s!", name); return OPTROM_CANNOT_OPEN;
     case ImageFileStatus::NoMemory: OutputMessage("Memory allocation error!"); return OPTROM_NO_MEMORY;
@@ -423,7 +423,8 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
         OutputMessage("No valid flash update region found!");
         return OPTROM_NO_REGION;
     }
-    if (maxSize < 1 || fileData.size() > maxSize) {
+    const size_t fileSize = file.size();
+    if (maxSize < 1 || fileSize > maxSize) {
         PrintValidationFailure(OPTROM_DATA_WRONG_SIZE, name, device, model);
         return OPTROM_DATA_WRONG_SIZE;
     }
@@ -437,7 +438,7 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
         return OPTROM_NO_MEMORY;
     }
     const std::span<uint8_t> region = work.span();
-    std::fill(region.begin() + static_cast<std::ptrdiff_t>(fileData.size()), region.end(), uint8_t{0});
+    std::fill(region.begin() + static_cast<std::ptrdiff_t>(fileSize), region.end(), uint8_t{0});
     int rr = getHBAOptionROMInfos(device, region, g_ptrOptionROMRequest->Region);
     if (rr != OPTROM_OK) {
         // Writing without the current contents would replace the bytes
@@ -447,10 +448,13 @@ int OptionROMRegionUpdate(TVXDevice *device, const char *fileName) {
         return OPTROM_UPDATE_FAILED;
     }
 
-    // The file is checked and patched for this adapter in place of the
-    // region's bytes it replaces; the shared copy stays as read.
-    std::copy(fileData.begin(), fileData.end(), region.begin());
-    int vr = validateUpdateMultibootOptionROM(ssdid, ssvid, region.first(fileData.size()), device->nodeProperty.Model,
+    // The file is read over the region's bytes it replaces, then checked
+    // and patched there for this adapter.
+    if (file.ReadInto(region.first(fileSize)) != ImageFileStatus::Ok) {
+        OutputMessage("File %s appears to be corrupted!", name);
+        return OPTROM_FILE_CORRUPTED;
+    }
+    int vr = validateUpdateMultibootOptionROM(ssdid, ssvid, region.first(fileSize), device->nodeProperty.Model,
                                               device->chipProperty.PciDeviceId);
     if (vr != 0 && vr != OPTROM_VALID) {
         PrintValidationFailure(vr, name, device, model);

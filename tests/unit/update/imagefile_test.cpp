@@ -183,4 +183,47 @@ TEST_F(ImageFiles, RunScope) {
     EXPECT_EQ(&RunImageFiles(own), &own);
 }
 
+// The reader measures at Open and reads at ReadInto: the bytes are those
+// on disk at the read; a file that shrank in between, or a buffer of
+// another size, is a failed read and never a partly filled buffer taken
+// for whole.
+TEST_F(ImageFiles, ReaderReadsIntoTheCallersBuffer) {
+    const std::string a = Make("a.bin", 300, 7);
+    {
+        ImageFileReader file;
+        ASSERT_EQ(file.Open(a.c_str()), ImageFileStatus::Ok);
+        ASSERT_EQ(file.size(), 300u);
+        Make("a.bin", 300, 8);
+        std::vector<uint8_t> out(300);
+        ASSERT_EQ(file.ReadInto(out), ImageFileStatus::Ok);
+        EXPECT_TRUE(Holds(out, 300, 8));
+        std::vector<uint8_t> wrong(299);
+        EXPECT_EQ(file.ReadInto(wrong), ImageFileStatus::ReadFailed);
+    }
+    {
+        ImageFileReader file;
+        ASSERT_EQ(file.Open(a.c_str()), ImageFileStatus::Ok);
+        Make("a.bin", 100, 9);
+        std::vector<uint8_t> out(300);
+        EXPECT_EQ(file.ReadInto(out), ImageFileStatus::ReadFailed);
+    }
+    const struct {
+        std::string path;
+        size_t max;
+        ImageFileStatus want;
+    } opens[] = {
+        {(dir_ / "missing.bin").string(), SIZE_MAX, ImageFileStatus::CannotOpen},
+        {"", SIZE_MAX, ImageFileStatus::CannotOpen},
+        {a, 99, ImageFileStatus::TooLarge},
+        {a, 100, ImageFileStatus::Ok},
+    };
+    for (const auto &o : opens) {
+        ImageFileReader file;
+        EXPECT_EQ(file.Open(o.path.c_str(), o.max), o.want) << o.path << " " << o.max;
+    }
+    ImageFileReader never;
+    std::vector<uint8_t> none;
+    EXPECT_EQ(never.ReadInto(none), ImageFileStatus::ReadFailed);
+}
+
 } // namespace
