@@ -32,6 +32,12 @@ bool SeekFile(std::FILE *f, uint64_t off) {
 #endif
 }
 
+size_t ReadBytes(std::FILE *f, void *out, size_t len) { return std::fread(out, 1, len, f); }
+
+size_t ReadAt(std::FILE *f, uint64_t off, void *out, size_t len) {
+    return SeekFile(f, off) ? ReadBytes(f, out, len) : 0;
+}
+
 bool WriteAll(std::FILE *f, const void *data, size_t len) { return std::fwrite(data, 1, len, f) == len; }
 
 } // namespace tsim

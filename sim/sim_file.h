@@ -26,6 +26,10 @@ File OpenFile(const std::filesystem::path &p, const char *mode);
 bool CloseFile(File &f);
 // Moves the file position to off (beyond the end is allowed, as with lseek).
 bool SeekFile(std::FILE *f, uint64_t off);
+// Reads up to len bytes at the file position (or at offset off), and
+// returns how many came; the rest of out is left as it was (a short file).
+size_t ReadBytes(std::FILE *f, void *out, size_t len);
+size_t ReadAt(std::FILE *f, uint64_t off, void *out, size_t len);
 // Writes all len bytes.
 bool WriteAll(std::FILE *f, const void *data, size_t len);
 

@@ -222,8 +222,8 @@ static bool ReadInitial(const Region &r, uint64_t off, uint8_t *out, size_t len)
     case RegionInit::File: { // the file's bytes at their own offsets, the rest fill
         std::memset(out, in.fill, len);
         File f = OpenFile(in.file, "rb");
-        if (!f) return false;                                         // the file is gone: no contents
-        if (SeekFile(f.get(), off)) std::fread(out, 1, len, f.get()); // a short file leaves the fill
+        if (!f) return false;           // the file is gone: no contents
+        ReadAt(f.get(), off, out, len); // beyond a short file the fill stays
         break;
     }
     case RegionInit::Vpd: { // the VPD, then zeros
@@ -288,7 +288,7 @@ bool ReadRegion(const Host &host, Chip &chip, const Region &r, uint64_t off, uin
     fs::path sf = StateFile(host, chip, r.code);
     if (File f = OpenFile(sf, "rb")) {
         std::memset(out, 0xFF, len); // a short state file reads as erased beyond its end
-        if (SeekFile(f.get(), off)) std::fread(out, 1, len, f.get());
+        ReadAt(f.get(), off, out, len);
         return true;
     }
     return ReadInitial(r, off, out, len);
@@ -347,7 +347,7 @@ bool WrittenRegionHolds(const Host &host, Chip &chip, const Region &r, const uin
     for (size_t pos = 0; pos < len; pos += chunk.size()) {
         const size_t n = std::min(chunk.size(), len - pos);
         std::memset(chunk.data(), 0xFF, n); // a short state file reads as erased beyond its end
-        std::fread(chunk.data(), 1, n, f.get());
+        ReadBytes(f.get(), chunk.data(), n);
         if (std::memcmp(chunk.data(), data + pos, n) != 0) return false;
     }
     return true;

@@ -3,8 +3,6 @@
 #include "sim_file.h"
 #include "sim_hostjson.h"
 
-#include <cstdio>
-
 namespace tsim::hostfile {
 
 namespace fs = std::filesystem;
@@ -77,7 +75,7 @@ void ParseNvram(const json *j, const std::string &path, uint8_t *nv, const fs::p
         if (!p.is_absolute()) p = hostDir / p;
         File in = OpenFile(p, "rb");
         if (!in) Fail(o.Path("file"), "cannot read " + p.string());
-        std::fread(nv, 1, TVX_NVRAM_SIZE, in.get()); // a shorter file fills the start
+        ReadBytes(in.get(), nv, TVX_NVRAM_SIZE); // a shorter file fills the start
     }
     if (const json *b = o.Get("bytes")) {
         if (!b->is_object()) Fail(o.Path("bytes"), "expected an object of offset: hex bytes");
