@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -83,17 +82,17 @@ void Journal(Host &h, json line) {
         out[it.key()] = *it;
     std::string text = out.dump();
     text += '\n';
-    // The journal stays open while the host is loaded; every line is flushed
-    // at once, for a power cut and for readers of the file.
-    std::ofstream &f = h.journalOut;
-    if (!f.is_open()) f.open(h.journal, std::ios::app | std::ios::binary);
-    if (!f.is_open()) return;
-    f.write(text.data(), std::streamsize(text.size()));
-    f.flush();
-    if (!f) { // a failed line closes the file; the next line opens it again
-        f.close();
-        f.clear();
+    // The journal stays open while the host is loaded. It is unbuffered:
+    // every line goes out in one write at once, for a power cut and for
+    // readers of the file.
+    File &f = h.journalOut;
+    if (!f) {
+        f = OpenFile(h.journal, "ab");
+        if (!f) return;
+        std::setvbuf(f.get(), nullptr, _IONBF, 0);
     }
+    if (!WriteAll(f.get(), text.data(), text.size()) || std::fflush(f.get()) != 0)
+        f.reset(); // a failed line closes the file; the next line opens it again
 }
 
 void AddPortInfo(json &j, const Host &h, int port) {

@@ -4,12 +4,12 @@
 // state folder, where an earlier process left it) and changes only on
 // activation or a simulated reset, as a real adapter keeps running its old
 // code until then.
+#include "sim_file.h"
 #include "sim_model.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstring>
-#include <fstream>
 #include <system_error>
 
 namespace tsim {
@@ -107,9 +107,10 @@ bool TakeVersion(const json &j, const char *key, bool &has, uint8_t *out, size_t
 
 // The running set an earlier process left in the state folder.
 bool LoadRunning(const Host &host, Chip &chip) {
-    std::ifstream in(RunningFile(host, chip), std::ios::binary);
+    File in = OpenFile(RunningFile(host, chip), "rb");
     if (!in) return false;
-    json j = json::parse(in, nullptr, false);
+    FileReader bytes(in.get());
+    json j = json::parse(bytes.begin(), bytes.end(), nullptr, false);
     if (!j.is_object() || !j.contains("set") || !j["set"].is_number_unsigned() || !j.contains("versions") ||
         !j["versions"].is_object())
         return false;
@@ -134,8 +135,11 @@ void SaveRunning(const Host &host, const Chip &chip) {
     json j = {{"set", chip.runningSet},
               {"generation", chip.runningGeneration},
               {"versions", VersionsJson(chip.runningVersions)}};
-    std::ofstream out(RunningFile(host, chip), std::ios::binary | std::ios::trunc);
-    if (out) out << j.dump() << '\n';
+    std::string text = j.dump();
+    text += '\n';
+    // Nothing to report a failure to: a missing or short file reads as no
+    // running set, which the next process latches again.
+    if (File out = OpenFile(RunningFile(host, chip), "wb")) WriteAll(out.get(), text.data(), text.size());
 }
 
 } // namespace

@@ -1,12 +1,12 @@
 // Flash of a simulated chip: regions kept as files in the host's state
 // folder (read on demand), initial contents made from the host description,
 // and the version fields a driver derives from the flash contents.
+#include "sim_file.h"
 #include "sim_model.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <system_error>
 
 namespace tsim {
@@ -221,10 +221,9 @@ static bool ReadInitial(const Region &r, uint64_t off, uint8_t *out, size_t len)
     case RegionInit::Fill: std::memset(out, in.fill, len); break;
     case RegionInit::File: { // the file's bytes at their own offsets, the rest fill
         std::memset(out, in.fill, len);
-        std::ifstream f(in.file, std::ios::binary);
-        if (!f) return false; // the file is gone: no contents
-        f.seekg(std::streamoff(off));
-        if (f) f.read(reinterpret_cast<char *>(out), std::streamsize(len));
+        File f = OpenFile(in.file, "rb");
+        if (!f) return false;           // the file is gone: no contents
+        ReadAt(f.get(), off, out, len); // beyond a short file the fill stays
         break;
     }
     case RegionInit::Vpd: { // the VPD, then zeros
@@ -287,11 +286,9 @@ bool ReadRegion(const Host &host, Chip &chip, const Region &r, uint64_t off, uin
         return true;
     }
     fs::path sf = StateFile(host, chip, r.code);
-    std::ifstream f(sf, std::ios::binary);
-    if (f) {
+    if (File f = OpenFile(sf, "rb")) {
         std::memset(out, 0xFF, len); // a short state file reads as erased beyond its end
-        f.seekg(std::streamoff(off));
-        if (f) f.read(reinterpret_cast<char *>(out), std::streamsize(len));
+        ReadAt(f.get(), off, out, len);
         return true;
     }
     return ReadInitial(r, off, out, len);
@@ -313,14 +310,10 @@ bool WriteRegion(Host &host, Chip &chip, const Region &r, uint64_t off, const ui
         return true;
     }
     fs::path sf = StateFile(host, chip, r.code);
-    {
-        // A written region takes the bytes in place.
-        std::fstream o(sf, std::ios::binary | std::ios::in | std::ios::out);
-        if (o) {
-            o.seekp(std::streamoff(off));
-            o.write(reinterpret_cast<const char *>(data), std::streamsize(len));
-            return bool(o);
-        }
+    // A written region takes the bytes in place.
+    if (File o = OpenFile(sf, "r+b")) {
+        const bool ok = SeekFile(o.get(), off) && WriteAll(o.get(), data, len);
+        return CloseFile(o) && ok;
     }
     // The first write of a region makes its state file: the data, or for a
     // part of the region the initial contents around it.
@@ -332,30 +325,29 @@ bool WriteRegion(Host &host, Chip &chip, const Region &r, uint64_t off, const ui
         std::memcpy(cur.data() + off, data, len);
         bytes = cur.data();
     }
-    std::ofstream o(sf, std::ios::binary | std::ios::trunc);
+    File o = OpenFile(sf, "wb");
     if (!o) {
         std::error_code ec;
         fs::create_directories(sf.parent_path(), ec);
-        o.open(sf, std::ios::binary | std::ios::trunc);
+        o = OpenFile(sf, "wb");
     }
     if (!o) return false;
-    o.write(reinterpret_cast<const char *>(bytes), std::streamsize(r.size));
-    return bool(o);
+    const bool ok = WriteAll(o.get(), bytes, r.size);
+    return CloseFile(o) && ok;
 }
 
 bool WrittenRegionHolds(const Host &host, Chip &chip, const Region &r, const uint8_t *data, size_t len) {
     if (r.whole || len > r.size) return false;
     if (auto ov = chip.overlay.find(r.code); ov != chip.overlay.end())
         return std::memcmp(ov->second.data(), data, len) == 0;
-    std::ifstream f(StateFile(host, chip, r.code), std::ios::binary);
+    File f = OpenFile(StateFile(host, chip, r.code), "rb");
     if (!f) return false; // not written, or its file is gone
     constexpr size_t kChunk = 64 * 1024;
     Bytes chunk(std::min(len, kChunk));
     for (size_t pos = 0; pos < len; pos += chunk.size()) {
         const size_t n = std::min(chunk.size(), len - pos);
         std::memset(chunk.data(), 0xFF, n); // a short state file reads as erased beyond its end
-        f.read(reinterpret_cast<char *>(chunk.data()), std::streamsize(n));
-        f.clear();
+        ReadBytes(f.get(), chunk.data(), n);
         if (std::memcmp(chunk.data(), data + pos, n) != 0) return false;
     }
     return true;

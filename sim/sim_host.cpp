@@ -2,11 +2,11 @@
 // regions, targets and faults. Every field is checked; an unknown field, a
 // wrong type or an out-of-range value gives one message naming the file and
 // the field, and no host.
+#include "sim_file.h"
 #include "sim_hostjson.h"
 
 #include <cctype>
 #include <cstdio>
-#include <fstream>
 #include <set>
 #include <type_traits>
 
@@ -458,10 +458,11 @@ void ParseFaultList(Obj &o, Host &h) {
 }
 
 json ReadJson(const fs::path &file) {
-    std::ifstream in(file, std::ios::binary);
+    File in = OpenFile(file, "rb");
     if (!in) throw LoadError("cannot open the file");
+    FileReader bytes(in.get());
     try {
-        return json::parse(in);
+        return json::parse(bytes.begin(), bytes.end());
     } catch (const json::parse_error &e) {
         throw LoadError(std::string("not valid JSON: ") + e.what());
     }
@@ -618,9 +619,10 @@ std::unique_ptr<Host> LoadHost(const fs::path &file, std::string &error) {
         h->dir = h->file.parent_path();
         HostReader reader(*h);
         {
-            std::ifstream in(file, std::ios::binary);
+            File in = OpenFile(file, "rb");
             if (!in) throw LoadError("cannot open the file");
-            if (!json::sax_parse(in, &reader)) {
+            FileReader bytes(in.get());
+            if (!json::sax_parse(bytes.begin(), bytes.end(), &reader)) {
                 if (reader.syntaxError) throw LoadError("not valid JSON: " + reader.parseError);
                 throw std::runtime_error(reader.parseError);
             }

@@ -1,8 +1,7 @@
 // Host description: the ports of a chip, with their properties, NVRAM
 // images, targets and LUNs, port database and failover records.
+#include "sim_file.h"
 #include "sim_hostjson.h"
-
-#include <fstream>
 
 namespace tsim::hostfile {
 
@@ -74,9 +73,9 @@ void ParseNvram(const json *j, const std::string &path, uint8_t *nv, const fs::p
         if (!f->is_string()) Fail(o.Path("file"), "expected a file name");
         fs::path p = f->get<std::string>();
         if (!p.is_absolute()) p = hostDir / p;
-        std::ifstream in(p, std::ios::binary);
+        File in = OpenFile(p, "rb");
         if (!in) Fail(o.Path("file"), "cannot read " + p.string());
-        in.read(reinterpret_cast<char *>(nv), TVX_NVRAM_SIZE);
+        ReadBytes(in.get(), nv, TVX_NVRAM_SIZE); // a shorter file fills the start
     }
     if (const json *b = o.Get("bytes")) {
         if (!b->is_object()) Fail(o.Path("bytes"), "expected an object of offset: hex bytes");

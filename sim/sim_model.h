@@ -3,12 +3,12 @@
 // and served through the C interface (sim_api.cpp).
 #pragma once
 
+#include "sim_file.h"
 #include "torvex.h"
 
 #include <array>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -216,7 +216,7 @@ struct Fault {
 
 struct Host {
     std::filesystem::path file, dir, stateDir, journal;
-    std::ofstream journalOut; // the journal, once a line was written
+    File journalOut; // the journal, once a line was written (unbuffered)
     std::string version = "1.28.122.0";
     bool journalAll = false;
     bool readOnly = false;

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
+#include <memory>
 
 #include "app/output.h"
 #include "app/settings.h"
@@ -51,21 +51,32 @@ void *SignalThread(void *arg) {
     return nullptr;
 }
 
-// First line value of KEY="value" in /etc/os-release, or empty.
-std::string OsReleaseValue(const char *key) {
-    std::ifstream in("/etc/os-release");
-    std::string line;
+// Longest os-release line taken in; the rest of a longer line is skipped.
+constexpr size_t kMaxOsReleaseLine = 4096;
+} // namespace
+
+std::string OSSOsReleaseValue(const char *path, const char *key) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> in(std::fopen(path, "r"), &std::fclose);
+    if (in == nullptr) return {};
     const std::string prefix = std::string(key) + "=";
-    while (std::getline(in, line)) {
+    std::string line;
+    for (;;) {
+        line.clear();
+        bool any = false;
+        int c = 0;
+        while ((c = std::getc(in.get())) != EOF) {
+            any = true;
+            if (c == '\n') break;
+            if (line.size() < kMaxOsReleaseLine) line += static_cast<char>(c);
+        }
+        if (!any) return {}; // end of the file (or a read error)
         if (line.compare(0, prefix.size(), prefix) != 0) continue;
         std::string value = line.substr(prefix.size());
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\''))
             value = value.substr(1, value.size() - 2);
         return value;
     }
-    return {};
 }
-} // namespace
 
 void OSSStopLock() { pthread_mutex_lock(&g_stopMutex); }
 void OSSStopUnlock() { pthread_mutex_unlock(&g_stopMutex); }
@@ -159,7 +170,7 @@ int OSSGetOSDisplayString(char *osType, size_t typeSize, char *osVersion, size_t
     if (osType == nullptr || osVersion == nullptr || typeSize == 0 || versionSize == 0) return 0;
     utsname un{};
     if (uname(&un) != 0) return 0;
-    std::string name = OsReleaseValue("PRETTY_NAME");
+    std::string name = OSSOsReleaseValue("/etc/os-release", "PRETTY_NAME");
     if (name.empty()) name = un.sysname;
     // Processor names in the upper-case form the image code tests for
     // ("IA64").

@@ -7,6 +7,7 @@
 #include "sim_host_fixture.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <cstring>
@@ -368,6 +369,48 @@ TEST_F(SimScaleTest, HostFileMessagesFollowFieldOrder) {
     Host(R"({"cards": [)" + good + R"(], "cards": null})");
     EXPECT_EQ(TvxSimGetInstanceInfo(0, nullptr, 0, &card, &port), TVX_ERR_NO_MORE_DEVICES);
     EXPECT_EQ(LoadError(), "");
+}
+
+// The host file is read in chunks: a character split between two chunks
+// arrives whole, and the parser's messages count lines and columns over the
+// whole file, as when the text is parsed in one piece.
+TEST_F(SimScaleTest, HostFileReadInChunksParsesAsOnePiece) {
+    const std::string good = R"({"chips": [{"ports": [{}]}]})";
+    auto InMemoryError = [](const std::string &text) -> std::string {
+        try {
+            const nlohmann::json parsed = nlohmann::json::parse(text);
+            (void)parsed; // valid: no message
+        } catch (const nlohmann::json::parse_error &e) {
+            return e.what();
+        }
+        return "";
+    };
+    // "é" (C3 A9) across the first and second 16 KiB of the file.
+    const std::string head = "{" + std::string(16383 - 14, ' ') + R"("version": "v)";
+    ASSERT_EQ(head.size(), 16383u);
+    const std::string tail = R"(x", "cards": [)" + good + "]" + std::string(20000, '\n');
+    Host(head + "\xC3\xA9" + tail + "}");
+    char version[64] = "";
+    ASSERT_EQ(TvxGetVersion(version, sizeof version), TVX_STATUS_OK) << LoadError();
+    EXPECT_STREQ(version, "v\xC3\xA9x");
+
+    const std::string path = (dir_ / "host.json").string();
+    const std::string bad[] = {
+        "",
+        head + "\xC3\xA9" + tail + ", }", // a comma before the end, some 20000 lines down
+        std::string(40000, ' ') + "[1, 2",
+        std::string(50000, ' ') + "{\"version\": \"v\xC3", // the file ends inside a character
+    };
+    for (const std::string &text : bad) {
+        Host(text);
+        uint32_t h = 0;
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(TvxOpenDevice(0, &h), TVX_ERR_NO_MORE_DEVICES);
+        ::testing::internal::GetCapturedStderr();
+        const std::string expected = InMemoryError(text);
+        ASSERT_NE(expected, "");
+        EXPECT_EQ(LoadError(), path + ": not valid JSON: " + expected) << text.size() << " bytes";
+    }
 }
 
 } // namespace
