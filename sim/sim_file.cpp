@@ -23,11 +23,10 @@ bool CloseFile(File &f) {
 }
 
 bool SeekFile(std::FILE *f, uint64_t off) {
-#ifdef _WIN32
     if (off > uint64_t(INT64_MAX)) return false;
+#ifdef _WIN32
     return _fseeki64(f, static_cast<long long>(off), SEEK_SET) == 0;
 #else
-    if (off > uint64_t(INT64_MAX)) return false;
     return fseeko(f, static_cast<off_t>(off), SEEK_SET) == 0;
 #endif
 }

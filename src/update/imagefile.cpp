@@ -15,13 +15,9 @@ constexpr unsigned long kMaxImageLength = 0xFFFFFFFFul;
 
 // ---- One file, read into the caller's buffer --------------------------------
 
-ImageFileReader::ImageFileReader() = default;
-ImageFileReader::~ImageFileReader() = default;
-
 void ImageFileReader::Closer::operator()(std::FILE *f) const { std::fclose(f); }
 
 ImageFileStatus ImageFileReader::Open(const char *path, size_t maxBytes) {
-    file_.reset();
     size_ = 0;
     file_.reset(std::fopen(path != nullptr ? path : "", "rb"));
     if (!file_) return ImageFileStatus::CannotOpen;

@@ -36,11 +36,6 @@ enum class ImageFileStatus {
 // as for the store).
 class ImageFileReader {
   public:
-    ImageFileReader();
-    ~ImageFileReader();
-    ImageFileReader(const ImageFileReader &) = delete;
-    ImageFileReader &operator=(const ImageFileReader &) = delete;
-
     // Opens path and finds its length; a file longer than maxBytes is
     // TooLarge (size() still gives its length).
     ImageFileStatus Open(const char *path, size_t maxBytes = SIZE_MAX);
